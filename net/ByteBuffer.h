@@ -1,0 +1,30 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Bytes in arrival order: appended at the back, consumed from the front by moving a read index.
+// Unread bytes move to the front only when an append needs the room and at least as many bytes
+// have been consumed, so every byte costs amortised O(1).
+class ByteBuffer {
+public:
+    std::size_t Size() const { return writeIndex - readIndex; }
+    bool Empty() const { return readIndex == writeIndex; }
+    const std::uint8_t* Data() const { return storage.data() + readIndex; }
+
+    void Append(const void* data, std::size_t length);
+    // Room for `length` more bytes at the back; Commit makes the first `written` of them part of
+    // the buffer.
+    std::uint8_t* PrepareAppend(std::size_t length);
+    void Commit(std::size_t written) { writeIndex += written; }
+    void Consume(std::size_t length);
+    void Clear();
+    // Index of the first occurrence of `pattern`, or Size() when there is none.
+    std::size_t Find(const std::uint8_t* pattern, std::size_t length) const;
+
+private:
+    std::vector<std::uint8_t> storage;
+    std::size_t readIndex = 0;
+    std::size_t writeIndex = 0;
+};

@@ -1,0 +1,159 @@
+#include "net/NetSocket.h"
+
+#include <new>
+
+using namespace sockets;
+
+NetSocket::NetSocket() {
+    StartLayer();
+}
+
+NetSocket::NetSocket(int acceptedFlags, SocketHandle accepted)
+    : flags(acceptedFlags), sock(accepted) {
+    StartLayer();
+}
+
+NetSocket::~NetSocket() {
+    if (IsOpen()) {
+        Close();
+    }
+    StopLayer();
+}
+
+int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
+    if (IsOpen()) {
+        return 1;
+    }
+    flags = newFlags;
+    {
+        MutexGuard guard(bufferLock);
+        buffer.Clear();
+    }
+    pending.Clear();
+    sendFailed = false;
+    peerClosed = false;
+
+    if (flags & NS_UDP) {
+        sock = CreateDatagram();
+        if (!IsOpen() || !Bind(sock, MakeAddress(nullptr, port))) {
+            return 1;
+        }
+        if (flags & NS_MULTICAST) {
+            membershipGroup = ParseDottedAddress(host != nullptr ? host : "");
+            membershipInterface = 0;
+            if (!JoinMulticastGroup(sock, membershipGroup, membershipInterface)) {
+                return 1;
+            }
+        } else if (!SetMulticastLoop(sock, 1)) {
+            return 1;
+        }
+    } else if (flags & NS_SERVER) {
+        sock = CreateStream();
+        if (!IsOpen()) {
+            return 1;
+        }
+        SetNonBlocking(sock);
+        // Lets the operator restart at once while old connections linger in TIME_WAIT; a port
+        // that another socket listens on still fails to bind.
+        SetReuseAddress(sock);
+        if (!Bind(sock, MakeAddress(nullptr, port)) || !Listen(sock, LISTEN_BACKLOG)) {
+            return 1;
+        }
+    } else {
+        const SocketAddress remote = MakeAddress(host, port);
+        sock = CreateStream();
+        if (!IsOpen() || !Connect(sock, remote)) {
+            return 1;
+        }
+    }
+    if (flags & NS_THREADED && !(flags & NS_SERVER)) {
+        StartReceiver();
+    }
+    return 0;
+}
+
+NetSocket* NetSocket::Accept() {
+    if (!IsOpen() || !(flags & NS_SERVER)) {
+        return nullptr;
+    }
+    const SocketHandle accepted = sockets::Accept(sock);
+    if (accepted == INVALID_SOCKET_HANDLE) {
+        return nullptr;
+    }
+    auto* endpoint =
+        new (std::nothrow) NetSocket((flags & (NS_THREADED | NS_BLOCKING)) | NS_TCP, accepted);
+    if (endpoint == nullptr) {
+        sockets::Close(accepted);
+        return nullptr;
+    }
+    // An endpoint that carries NS_THREADED gets its receiver, so that its buffer fills the way
+    // its flags say.
+    if (endpoint->flags & NS_THREADED) {
+        endpoint->StartReceiver();
+    }
+    return endpoint;
+}
+
+int NetSocket::Close() {
+    if (!IsOpen()) {
+        return 1;
+    }
+    StopReceiver();
+    if (flags & NS_MULTICAST) {
+        LeaveMulticastGroup(sock, membershipGroup, membershipInterface);
+    }
+    FlushPending();
+    if (!sockets::Close(sock)) {
+        return 1;
+    }
+    sock = INVALID_SOCKET_HANDLE;
+    pending.Clear();
+    return 0;
+}
+
+bool NetSocket::IsConnected() {
+    if (!IsOpen()) {
+        return false;
+    }
+    if (flags & (NS_SERVER | NS_UDP)) {
+        return true;
+    }
+    if (sendFailed) {
+        return false;
+    }
+    return !IsDisconnected();
+}
+
+bool NetSocket::IsDisconnected() {
+    if (!IsOpen() || PollReadable(sock, 0) != Readiness::Readable) {
+        return false;
+    }
+    const PeekResult peek = PeekOneByte(sock);
+    return peek == PeekResult::OrderlyClose || peek == PeekResult::ConnectionGone;
+}
+
+void NetSocket::EnableNoDelay() {
+    if (IsOpen()) {
+        SetNoDelay(sock);
+    }
+}
+
+void NetSocket::StartReceiver() {
+    if (receiver.IsRunning() || !OpenWakeChannel(receiverWake)) {
+        return;
+    }
+    receiver.Start(&NetSocket::ReceiverLoop, this);
+    if (!receiver.IsRunning()) {
+        CloseWakeChannel(receiverWake);
+    }
+}
+
+void NetSocket::StopReceiver() {
+    if (!receiver.IsRunning()) {
+        return;
+    }
+    // The receiver returns at its next wait, never while it holds bufferLock.
+    SignalWakeChannel(receiverWake);
+    receiver.Kill();
+    CloseWakeChannel(receiverWake);
+}

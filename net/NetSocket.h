@@ -1,0 +1,125 @@
+#pragma once
+
+#include "net/ByteBuffer.h"
+#include "net/SocketAddress.h"
+#include "net/SocketOps.h"
+#include "sync/Mutex.h"
+#include "sync/Thread.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+inline constexpr int NS_TCP = 0x01;
+inline constexpr int NS_UDP = 0x02;
+inline constexpr int NS_THREADED = 0x04;
+inline constexpr int NS_SERVER = 0x08;
+inline constexpr int NS_BLOCKING = 0x10;
+inline constexpr int NS_MULTICAST = 0x20;
+
+inline constexpr int LISTEN_BACKLOG = 16;
+// The most bytes asked for in one receive call.
+inline constexpr std::size_t RECEIVE_CHUNK = 1024;
+// The pause between two tries of a waiting ReadUntil.
+inline constexpr unsigned READ_RETRY_MS = 50;
+// Output that a stream socket could not take at once is kept up to this many bytes; a connection
+// that falls further behind is shut down.
+inline constexpr std::size_t SEND_PENDING_LIMIT = 1u << 20;
+
+// One IPv4 endpoint: a TCP client, a TCP listener, a UDP endpoint or a multicast UDP endpoint,
+// with a receive buffer that collects incoming bytes until its owner reads them and, with
+// NS_THREADED, a receiver thread that fills it in the background.
+//
+// Operations report success as 0 and failure as 1.
+class NetSocket {
+public:
+    NetSocket();
+    // Takes over a socket that is already connected; the endpoint is open at once.
+    NetSocket(int acceptedFlags, sockets::SocketHandle accepted);
+    ~NetSocket();
+    NetSocket(const NetSocket&) = delete;
+    NetSocket& operator=(const NetSocket&) = delete;
+
+    // A host text with a letter in it is looked up by name (not found: 127.0.0.1); any other
+    // text is converted as a dotted address (rejected: 255.255.255.255); null is any address.
+    static SocketAddress MakeAddress(const char* host, std::uint16_t port);
+
+    // `port` is the local port of UDP endpoints and listeners and the remote port of clients;
+    // `host` is the server of a client and the group of a multicast endpoint.
+    int Open(int flags, std::uint16_t port, const char* host);
+    // A new heap endpoint for one pending connection, or null; the caller owns it.
+    NetSocket* Accept();
+    int Close();
+    // False once the peer has closed or reset the connection, or sending to it has failed.
+    bool IsConnected();
+    // True exactly when the socket reports that its peer has gone.
+    bool IsDisconnected();
+
+    bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
+    int Flags() const { return flags; }
+    // The local port the endpoint is bound to, or 0.
+    std::uint16_t LocalPort() const;
+
+    // Addresses as dotted-decimal text; empty when there is none.
+    static std::string LocalHostAddress();
+    std::string PeerAddress();
+
+    // Sends `len` bytes: on a stream endpoint, bytes the socket cannot take at once are kept and
+    // written before any newer ones. 0 when the bytes were written or kept; 1 when the endpoint
+    // is not open, is a listener, the connection has failed or the kept output would pass
+    // SEND_PENDING_LIMIT (the connection is then shut down). `port` and `host` address datagrams.
+    int Send(const void* data, int len, std::uint16_t port, const char* host);
+    void SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
+                       const char* host);
+    // Writes as much kept output as the socket takes now. 1 when the connection has failed.
+    int FlushPending();
+    std::size_t PendingOutput() const { return pending.Size(); }
+    // Sends small writes at once instead of coalescing them.
+    void EnableNoDelay();
+    // The most unread bytes that Receive keeps in the buffer; the rest waits in the socket. 0,
+    // the default, is no limit. Receiver threads are not limited.
+    void SetReceiveLimit(std::size_t bytes) { receiveLimit = bytes; }
+
+    // Takes the bytes pending on the socket into the buffer; with `wait`, a blocking socket
+    // first waits for data.
+    int Receive(bool wait);
+    // Takes exactly `n` bytes, or with `n` 0 every buffered byte; all or nothing.
+    int Read(void* dst, std::uint32_t n);
+    // Copies the first `n` buffered bytes without taking them; all or nothing.
+    int Peek(void* dst, std::uint32_t n);
+    // Takes the text in front of the first `delimiter` into `dst` with a NUL and drops the
+    // delimiter. Fails, taking nothing and leaving `dst` empty, when the delimiter is not
+    // buffered or the text and its NUL do not fit in `capacity`. With NS_BLOCKING it waits for
+    // the delimiter until the connection is gone.
+    int ReadUntil(char* dst, std::size_t capacity, const char* delimiter);
+    std::uint32_t BufferedBytes();
+
+    // The body of the receiver thread.
+    static void ReceiverLoop(void* endpoint);
+
+private:
+    int ReceiveStream(bool wait);
+    int ReceiveDatagrams(bool wait);
+    std::size_t ReceiveRoom() const;
+    // Writes from the front of `data` until the socket would block; false on a failed send.
+    bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
+    void FailConnection();
+    void StartReceiver();
+    void StopReceiver();
+
+    int flags = 0;
+    sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
+    ByteBuffer buffer;
+    char senderAddress[16] = {};
+    Thread receiver;
+    Mutex bufferLock;
+    std::uint32_t membershipGroup = 0;
+    std::uint32_t membershipInterface = 0;
+
+    ByteBuffer pending;
+    std::size_t receiveLimit = 0;
+    bool sendFailed = false;
+    std::atomic<bool> peerClosed{false};
+    sockets::WakeChannel receiverWake;
+};

@@ -1,0 +1,64 @@
+#include "net/NetSocket.h"
+
+using namespace sockets;
+
+namespace {
+
+// Letters of the C locale only: bytes from 0x80 up are not letters.
+bool HasLetter(const char* text) {
+    for (; *text != '\0'; ++text) {
+        const char c = *text;
+        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+SocketAddress NetSocket::MakeAddress(const char* host, std::uint16_t port) {
+    SocketAddress address;
+    address.family = InetFamily();
+    address.port = HostToNetwork16(port);
+    if (host == nullptr) {
+        address.address = 0;
+    } else if (HasLetter(host)) {
+        if (!LookupHostByName(host, address.address)) {
+            address.address = ParseDottedAddress("127.0.0.1");
+        }
+    } else {
+        address.address = ParseDottedAddress(host);
+    }
+    return address;
+}
+
+std::uint16_t NetSocket::LocalPort() const {
+    SocketAddress local;
+    if (!IsOpen() || !LocalAddressOf(sock, local)) {
+        return 0;
+    }
+    return NetworkToHost16(local.port);
+}
+
+std::string NetSocket::LocalHostAddress() {
+    // Names of at most 15 characters are read, as the address text they resolve to is.
+    char name[16] = {};
+    std::uint32_t address = 0;
+    if (!LocalHostName(name, sizeof name) || !LookupHostByName(name, address)) {
+        return std::string();
+    }
+    return AddressToText(address);
+}
+
+std::string NetSocket::PeerAddress() {
+    if (flags & NS_UDP) {
+        MutexGuard guard(bufferLock);
+        return std::string(senderAddress);
+    }
+    SocketAddress peer;
+    if (!IsOpen() || !PeerAddressOf(sock, peer)) {
+        return std::string();
+    }
+    return AddressToText(peer.address);
+}

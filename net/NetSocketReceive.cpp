@@ -1,0 +1,179 @@
+#include "net/NetSocket.h"
+
+#include "sync/Clock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+using namespace sockets;
+
+int NetSocket::Receive(bool wait) {
+    if (!IsOpen() || (flags & NS_SERVER)) {
+        return 1;
+    }
+    if (flags & NS_THREADED) {
+        return 0;
+    }
+    return (flags & NS_UDP) ? ReceiveDatagrams(wait) : ReceiveStream(wait);
+}
+
+std::size_t NetSocket::ReceiveRoom() const {
+    if (receiveLimit == 0) {
+        return RECEIVE_CHUNK;
+    }
+    return buffer.Size() >= receiveLimit ? 0
+                                         : std::min(RECEIVE_CHUNK, receiveLimit - buffer.Size());
+}
+
+int NetSocket::ReceiveStream(bool wait) {
+    // Only the owner's thread reaches here (threaded endpoints return before), so the buffer
+    // needs no lock.
+    if (wait && ReceiveRoom() > 0) {
+        const std::size_t room = ReceiveRoom();
+        const IoResult result =
+            sockets::ReceiveStream(sock, buffer.PrepareAppend(room), room, true);
+        if (result.error != IoError::None) {
+            return 1;
+        }
+        if (result.bytes == 0) {
+            peerClosed = true;
+        }
+        buffer.Commit(result.bytes);
+    }
+    std::uint32_t count = 0;
+    if (!PendingByteCount(sock, count)) {
+        return 1;
+    }
+    while (count > 0 && ReceiveRoom() > 0) {
+        const std::size_t size = std::min<std::size_t>(count, ReceiveRoom());
+        const IoResult result =
+            sockets::ReceiveStream(sock, buffer.PrepareAppend(size), size, false);
+        if (result.error != IoError::None) {
+            return 1;
+        }
+        buffer.Commit(result.bytes);
+        if (!PendingByteCount(sock, count)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int NetSocket::ReceiveDatagrams(bool wait) {
+    // Datagrams are taken while the socket is readable rather than by the pending count, which
+    // on this platform gives only the first datagram's size and is 0 for an empty one.
+    bool waitForFirst = wait;
+    while (ReceiveRoom() == RECEIVE_CHUNK &&
+           (waitForFirst || PollReadable(sock, 0) == Readiness::Readable)) {
+        SocketAddress from;
+        const IoResult result = ReceiveDatagram(sock, buffer.PrepareAppend(RECEIVE_CHUNK),
+                                                RECEIVE_CHUNK, from, waitForFirst);
+        waitForFirst = false;
+        if (result.error != IoError::None) {
+            return 1;
+        }
+        MutexGuard guard(bufferLock);
+        buffer.Commit(result.bytes);
+        const std::string text = AddressToText(from.address);
+        std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
+    }
+    return 0;
+}
+
+int NetSocket::Read(void* dst, std::uint32_t n) {
+    Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
+    MutexGuard guard(bufferLock);
+    const std::size_t count = n == 0 ? buffer.Size() : n;
+    if (buffer.Size() < count) {
+        return 1;
+    }
+    if (count > 0) {
+        std::memcpy(dst, buffer.Data(), count);
+        buffer.Consume(count);
+    }
+    return 0;
+}
+
+int NetSocket::Peek(void* dst, std::uint32_t n) {
+    MutexGuard guard(bufferLock);
+    if (buffer.Size() < n) {
+        return 1;
+    }
+    if (n > 0) {
+        std::memcpy(dst, buffer.Data(), n);
+    }
+    return 0;
+}
+
+int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter) {
+    const auto* pattern = reinterpret_cast<const std::uint8_t*>(delimiter);
+    const std::size_t length = std::strlen(delimiter);
+    if (capacity > 0) {
+        dst[0] = '\0';
+    }
+    for (;;) {
+        Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
+        {
+            MutexGuard guard(bufferLock);
+            const std::size_t position = buffer.Find(pattern, length);
+            if (position < buffer.Size() || length == 0) {
+                if (position >= capacity) {
+                    return 1;
+                }
+                std::memcpy(dst, buffer.Data(), position);
+                dst[position] = '\0';
+                buffer.Consume(position + length);
+                return 0;
+            }
+            // A full buffer without the delimiter can never complete.
+            if (receiveLimit != 0 && buffer.Size() >= receiveLimit) {
+                return 1;
+            }
+        }
+        if (!(flags & NS_BLOCKING) || !IsOpen() || peerClosed || sendFailed) {
+            return 1;
+        }
+        SleepMilliseconds(READ_RETRY_MS);
+    }
+}
+
+std::uint32_t NetSocket::BufferedBytes() {
+    MutexGuard guard(bufferLock);
+    return static_cast<std::uint32_t>(buffer.Size());
+}
+
+void NetSocket::ReceiverLoop(void* endpoint) {
+    auto* self = static_cast<NetSocket*>(endpoint);
+    std::uint8_t chunk[RECEIVE_CHUNK];
+    const bool datagrams = (self->flags & NS_UDP) != 0;
+    for (;;) {
+        if (WaitReadableOrWoken(self->sock, self->receiverWake) != WaitResult::Readable) {
+            return;
+        }
+        if (datagrams) {
+            SocketAddress from;
+            const IoResult result = ReceiveDatagram(self->sock, chunk, sizeof chunk, from, false);
+            // An empty datagram is normal; a failed or oversized one is dropped.
+            if (result.error != IoError::None) {
+                continue;
+            }
+            const std::string text = AddressToText(from.address);
+            MutexGuard guard(self->bufferLock);
+            self->buffer.Append(chunk, result.bytes);
+            std::snprintf(self->senderAddress, sizeof self->senderAddress, "%s", text.c_str());
+            continue;
+        }
+        const IoResult result = sockets::ReceiveStream(self->sock, chunk, sizeof chunk, false);
+        if (result.error == IoError::WouldBlock) {
+            continue;
+        }
+        // The connection has ended: nothing more can arrive, so the loop ends by itself.
+        if (result.error != IoError::None || result.bytes == 0) {
+            self->peerClosed = true;
+            return;
+        }
+        MutexGuard guard(self->bufferLock);
+        self->buffer.Append(chunk, result.bytes);
+    }
+}

@@ -1,0 +1,87 @@
+#include "net/NetSocket.h"
+
+#include <cstring>
+
+using namespace sockets;
+
+int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* host) {
+    if (!IsOpen() || (flags & NS_SERVER) || len < 0) {
+        return 1;
+    }
+    const auto length = static_cast<std::size_t>(len);
+    if (flags & NS_UDP) {
+        return SendDatagram(sock, data, length, MakeAddress(host, port)).error == IoError::None ? 0
+                                                                                                : 1;
+    }
+    if (sendFailed || FlushPending() != 0) {
+        return 1;
+    }
+    const auto* bytes = static_cast<const std::uint8_t*>(data);
+    std::size_t written = 0;
+    // Only write directly when nothing is kept, so that bytes reach the wire in order.
+    if (pending.Empty() && !WriteSome(bytes, length, written)) {
+        FailConnection();
+        return 1;
+    }
+    const std::size_t rest = length - written;
+    if (rest == 0) {
+        return 0;
+    }
+    if (pending.Size() + rest > SEND_PENDING_LIMIT) {
+        FailConnection();
+        return 1;
+    }
+    pending.Append(bytes + written, rest);
+    return 0;
+}
+
+void NetSocket::SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
+                              const char* host) {
+    if (IsOpen() && !(flags & NS_SERVER)) {
+        Send(data, len, port, host);
+    }
+    const auto delimiterLength = static_cast<int>(std::strlen(delimiter));
+    if (IsOpen() && !(flags & NS_SERVER)) {
+        Send(delimiter, delimiterLength, port, host);
+    }
+}
+
+int NetSocket::FlushPending() {
+    if (sendFailed) {
+        return 1;
+    }
+    if (pending.Empty() || !IsOpen()) {
+        return 0;
+    }
+    std::size_t written = 0;
+    const bool ok = WriteSome(pending.Data(), pending.Size(), written);
+    pending.Consume(written);
+    if (!ok) {
+        FailConnection();
+        return 1;
+    }
+    return 0;
+}
+
+bool NetSocket::WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written) {
+    written = 0;
+    while (written < length) {
+        const IoResult result = SendSome(sock, data + written, length - written);
+        if (result.error == IoError::WouldBlock) {
+            return true;
+        }
+        if (result.error != IoError::None) {
+            return false;
+        }
+        written += result.bytes;
+    }
+    return true;
+}
+
+void NetSocket::FailConnection() {
+    // The connection can no longer carry whole frames in order: shut it down so the peer sees
+    // the end, and report it as gone from now on.
+    sendFailed = true;
+    pending.Clear();
+    Shutdown(sock);
+}

@@ -1,0 +1,90 @@
+#pragma once
+
+// The socket layer as small free functions, so that nothing outside net/ includes a platform
+// header. Each platform provides these in a file of its own (posix/SocketOps.cpp).
+
+#include "net/SocketAddress.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sockets {
+
+using SocketHandle = std::intptr_t;
+inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
+
+// Start-up and clean-up of the layer, once per endpoint.
+void StartLayer();
+void StopLayer();
+
+// New sockets are close-on-exec.
+SocketHandle CreateStream();
+SocketHandle CreateDatagram();
+bool Close(SocketHandle sock);
+// Wakes anything waiting on the socket and refuses further sends and receives.
+void Shutdown(SocketHandle sock);
+
+bool SetNonBlocking(SocketHandle sock);
+bool SetReuseAddress(SocketHandle sock);
+bool SetNoDelay(SocketHandle sock);
+bool SetMulticastLoop(SocketHandle sock, int value);
+bool JoinMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress);
+bool LeaveMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress);
+
+bool Bind(SocketHandle sock, const SocketAddress& address);
+bool Listen(SocketHandle sock, int backlog);
+// Waits until the connection is made or refused.
+bool Connect(SocketHandle sock, const SocketAddress& address);
+// Takes one pending connection; the new socket is non-blocking and close-on-exec.
+SocketHandle Accept(SocketHandle listener);
+
+enum class Readiness { NotReadable, Readable, Failed };
+Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds);
+
+enum class PeekResult { Data, OrderlyClose, ConnectionGone, OtherError };
+PeekResult PeekOneByte(SocketHandle sock);
+
+enum class IoError { None, WouldBlock, ConnectionGone, TooLarge, Other };
+struct IoResult {
+    std::size_t bytes = 0;
+    IoError error = IoError::None;
+};
+// Never raises a broken-pipe signal.
+IoResult SendSome(SocketHandle sock, const void* data, std::size_t length);
+IoResult SendDatagram(SocketHandle sock, const void* data, std::size_t length,
+                      const SocketAddress& destination);
+// Without `wait`, a socket with nothing pending reports WouldBlock. A closed connection reads
+// as 0 bytes.
+IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool wait);
+// One datagram; one longer than `capacity` is consumed and reported as TooLarge.
+IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, SocketAddress& from,
+                         bool wait);
+bool PendingByteCount(SocketHandle sock, std::uint32_t& count);
+
+bool PeerAddressOf(SocketHandle sock, SocketAddress& address);
+bool LocalAddressOf(SocketHandle sock, SocketAddress& address);
+
+std::uint16_t InetFamily();
+std::uint16_t HostToNetwork16(std::uint16_t value);
+std::uint16_t NetworkToHost16(std::uint16_t value);
+// Dotted-decimal conversion; a text it rejects gives the all-ones address.
+std::uint32_t ParseDottedAddress(const char* text);
+bool LookupHostByName(const char* name, std::uint32_t& address);
+std::string AddressToText(std::uint32_t address);
+bool LocalHostName(char* name, std::size_t capacity);
+
+// A channel that wakes a thread waiting for input on a socket.
+struct WakeChannel {
+    SocketHandle readEnd = INVALID_SOCKET_HANDLE;
+    SocketHandle writeEnd = INVALID_SOCKET_HANDLE;
+};
+bool OpenWakeChannel(WakeChannel& channel);
+void SignalWakeChannel(const WakeChannel& channel);
+void CloseWakeChannel(WakeChannel& channel);
+
+enum class WaitResult { Readable, Woken, Failed };
+// Waits without a time limit until the socket is readable or the channel is signalled.
+WaitResult WaitReadableOrWoken(SocketHandle sock, const WakeChannel& channel);
+
+}  // namespace sockets

@@ -1,0 +1,368 @@
+#include "net/SocketOps.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
+
+namespace sockets {
+namespace {
+
+int Fd(SocketHandle sock) {
+    return static_cast<int>(sock);
+}
+
+sockaddr_in ToPlatform(const SocketAddress& address) {
+    sockaddr_in platform{};
+    platform.sin_family = address.family;
+    platform.sin_port = address.port;
+    platform.sin_addr.s_addr = address.address;
+    return platform;
+}
+
+SocketAddress FromPlatform(const sockaddr_in& platform) {
+    SocketAddress address;
+    address.family = platform.sin_family;
+    address.port = platform.sin_port;
+    address.address = platform.sin_addr.s_addr;
+    return address;
+}
+
+bool SetIntOption(SocketHandle sock, int level, int option, int value) {
+    return setsockopt(Fd(sock), level, option, &value, sizeof value) == 0;
+}
+
+bool SetMembership(SocketHandle sock, int option, std::uint32_t group,
+                   std::uint32_t interfaceAddress) {
+    ip_mreq membership{};
+    membership.imr_multiaddr.s_addr = group;
+    membership.imr_interface.s_addr = interfaceAddress;
+    return setsockopt(Fd(sock), IPPROTO_IP, option, &membership, sizeof membership) == 0;
+}
+
+IoError ClassifyError(int error) {
+    switch (error) {
+        case EAGAIN:
+#if EWOULDBLOCK != EAGAIN
+        case EWOULDBLOCK:
+#endif
+            return IoError::WouldBlock;
+        case EPIPE:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ENETRESET:
+        case ENOTCONN:
+            return IoError::ConnectionGone;
+        default:
+            return IoError::Other;
+    }
+}
+
+IoResult Completed(ssize_t result) {
+    if (result < 0) {
+        return IoResult{0, ClassifyError(errno)};
+    }
+    return IoResult{static_cast<std::size_t>(result), IoError::None};
+}
+
+}  // namespace
+
+void StartLayer() {}
+
+void StopLayer() {}
+
+SocketHandle CreateStream() {
+    return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
+SocketHandle CreateDatagram() {
+    return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+}
+
+bool Close(SocketHandle sock) {
+    // On Linux the descriptor is released even when close reports EINTR, so it is not retried.
+    return close(Fd(sock)) == 0 || errno == EINTR;
+}
+
+void Shutdown(SocketHandle sock) {
+    shutdown(Fd(sock), SHUT_RDWR);
+}
+
+bool SetNonBlocking(SocketHandle sock) {
+    const int flags = fcntl(Fd(sock), F_GETFL, 0);
+    return flags >= 0 && fcntl(Fd(sock), F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+bool SetReuseAddress(SocketHandle sock) {
+    return SetIntOption(sock, SOL_SOCKET, SO_REUSEADDR, 1);
+}
+
+bool SetNoDelay(SocketHandle sock) {
+    return SetIntOption(sock, IPPROTO_TCP, TCP_NODELAY, 1);
+}
+
+bool SetMulticastLoop(SocketHandle sock, int value) {
+    return SetIntOption(sock, IPPROTO_IP, IP_MULTICAST_LOOP, value);
+}
+
+bool JoinMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress) {
+    return SetMembership(sock, IP_ADD_MEMBERSHIP, group, interfaceAddress);
+}
+
+bool LeaveMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress) {
+    return SetMembership(sock, IP_DROP_MEMBERSHIP, group, interfaceAddress);
+}
+
+bool Bind(SocketHandle sock, const SocketAddress& address) {
+    const sockaddr_in platform = ToPlatform(address);
+    return bind(Fd(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0;
+}
+
+bool Listen(SocketHandle sock, int backlog) {
+    return listen(Fd(sock), backlog) == 0;
+}
+
+bool Connect(SocketHandle sock, const SocketAddress& address) {
+    const sockaddr_in platform = ToPlatform(address);
+    if (connect(Fd(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0) {
+        return true;
+    }
+    if (errno != EINTR) {
+        return false;
+    }
+    // An interrupted connect goes on in the background; wait for its outcome.
+    pollfd watched{Fd(sock), POLLOUT, 0};
+    while (poll(&watched, 1, -1) < 0) {
+        if (errno != EINTR) {
+            return false;
+        }
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    return getsockopt(Fd(sock), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+SocketHandle Accept(SocketHandle listener) {
+    for (;;) {
+        const int accepted = accept4(Fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (accepted >= 0 || errno != EINTR) {
+            return accepted;
+        }
+    }
+}
+
+Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds) {
+    pollfd watched{Fd(sock), POLLIN, 0};
+    const int result = poll(&watched, 1, timeoutMilliseconds);
+    if (result < 0) {
+        return Readiness::Failed;
+    }
+    // Hang-ups and errors count as readable: the receive that follows reports them.
+    return result == 0 ? Readiness::NotReadable : Readiness::Readable;
+}
+
+PeekResult PeekOneByte(SocketHandle sock) {
+    unsigned char byte = 0;
+    ssize_t result;
+    do {
+        result = recv(Fd(sock), &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (result < 0 && errno == EINTR);
+    if (result > 0) {
+        return PeekResult::Data;
+    }
+    if (result == 0) {
+        return PeekResult::OrderlyClose;
+    }
+    switch (errno) {
+        case ENETRESET:
+        case ECONNABORTED:
+        case ECONNRESET:
+        case EINVAL:
+        case EPIPE:
+        case ETIMEDOUT:
+            return PeekResult::ConnectionGone;
+        default:
+            return PeekResult::OtherError;
+    }
+}
+
+IoResult SendSome(SocketHandle sock, const void* data, std::size_t length) {
+    ssize_t result;
+    do {
+        result = send(Fd(sock), data, length, MSG_NOSIGNAL);
+    } while (result < 0 && errno == EINTR);
+    return Completed(result);
+}
+
+IoResult SendDatagram(SocketHandle sock, const void* data, std::size_t length,
+                      const SocketAddress& destination) {
+    const sockaddr_in platform = ToPlatform(destination);
+    ssize_t result;
+    do {
+        result = sendto(Fd(sock), data, length, MSG_NOSIGNAL,
+                        reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+    } while (result < 0 && errno == EINTR);
+    return Completed(result);
+}
+
+IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool wait) {
+    ssize_t result;
+    do {
+        result = recv(Fd(sock), data, capacity, wait ? 0 : MSG_DONTWAIT);
+    } while (result < 0 && errno == EINTR);
+    return Completed(result);
+}
+
+IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, SocketAddress& from,
+                         bool wait) {
+    sockaddr_in sender{};
+    socklen_t senderLength = sizeof sender;
+    ssize_t result;
+    do {
+        // MSG_TRUNC makes a datagram report its real length, so that one longer than the
+        // area is told apart from one that fits.
+        result = recvfrom(Fd(sock), data, capacity, MSG_TRUNC | (wait ? 0 : MSG_DONTWAIT),
+                          reinterpret_cast<sockaddr*>(&sender), &senderLength);
+    } while (result < 0 && errno == EINTR);
+    if (result < 0) {
+        return IoResult{0, ClassifyError(errno)};
+    }
+    from = FromPlatform(sender);
+    if (static_cast<std::size_t>(result) > capacity) {
+        return IoResult{0, IoError::TooLarge};
+    }
+    return IoResult{static_cast<std::size_t>(result), IoError::None};
+}
+
+bool PendingByteCount(SocketHandle sock, std::uint32_t& count) {
+    int pending = 0;
+    if (ioctl(Fd(sock), FIONREAD, &pending) != 0 || pending < 0) {
+        return false;
+    }
+    count = static_cast<std::uint32_t>(pending);
+    return true;
+}
+
+bool PeerAddressOf(SocketHandle sock, SocketAddress& address) {
+    sockaddr_in platform{};
+    socklen_t length = sizeof platform;
+    if (getpeername(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0 ||
+        platform.sin_family != AF_INET) {
+        return false;
+    }
+    address = FromPlatform(platform);
+    return true;
+}
+
+bool LocalAddressOf(SocketHandle sock, SocketAddress& address) {
+    sockaddr_in platform{};
+    socklen_t length = sizeof platform;
+    if (getsockname(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0 ||
+        platform.sin_family != AF_INET) {
+        return false;
+    }
+    address = FromPlatform(platform);
+    return true;
+}
+
+std::uint16_t InetFamily() {
+    return AF_INET;
+}
+
+std::uint16_t HostToNetwork16(std::uint16_t value) {
+    return htons(value);
+}
+
+std::uint16_t NetworkToHost16(std::uint16_t value) {
+    return ntohs(value);
+}
+
+std::uint32_t ParseDottedAddress(const char* text) {
+    return inet_addr(text);
+}
+
+bool LookupHostByName(const char* name, std::uint32_t& address) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0 || found == nullptr) {
+        return false;
+    }
+    address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+std::string AddressToText(std::uint32_t address) {
+    in_addr platform{};
+    platform.s_addr = address;
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &platform, text, sizeof text) == nullptr) {
+        return std::string();
+    }
+    return std::string(text);
+}
+
+bool LocalHostName(char* name, std::size_t capacity) {
+    // gethostname may leave a name that does not fit without its NUL; such a name counts as
+    // unreadable.
+    if (gethostname(name, capacity) != 0) {
+        return false;
+    }
+    return std::memchr(name, '\0', capacity) != nullptr;
+}
+
+bool OpenWakeChannel(WakeChannel& channel) {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) {
+        return false;
+    }
+    channel.readEnd = ends[0];
+    channel.writeEnd = ends[1];
+    return true;
+}
+
+void SignalWakeChannel(const WakeChannel& channel) {
+    const char signal = 1;
+    ssize_t result;
+    do {
+        result = write(Fd(channel.writeEnd), &signal, 1);
+    } while (result < 0 && errno == EINTR);
+}
+
+void CloseWakeChannel(WakeChannel& channel) {
+    if (channel.readEnd != INVALID_SOCKET_HANDLE) {
+        close(Fd(channel.readEnd));
+        close(Fd(channel.writeEnd));
+    }
+    channel = WakeChannel{};
+}
+
+WaitResult WaitReadableOrWoken(SocketHandle sock, const WakeChannel& channel) {
+    pollfd watched[2] = {{Fd(sock), POLLIN, 0}, {Fd(channel.readEnd), POLLIN, 0}};
+    for (;;) {
+        if (poll(watched, 2, -1) >= 0) {
+            break;
+        }
+        if (errno != EINTR) {
+            return WaitResult::Failed;
+        }
+    }
+    if (watched[1].revents != 0) {
+        return WaitResult::Woken;
+    }
+    return WaitResult::Readable;
+}
+
+}  // namespace sockets

@@ -1,0 +1,109 @@
+#include "server/Dialogue.h"
+
+#include "server/ConsoleOutput.h"
+
+#include <string>
+
+namespace {
+
+// Longer replies are cut here: the operator's answers are short, and input cannot grow memory.
+constexpr std::size_t MAX_REPLY_LENGTH = 256;
+
+// One line without its end; none at end of input.
+std::optional<std::string> ReadLine(std::FILE* in) {
+    std::string line;
+    int c;
+    while ((c = std::fgetc(in)) != EOF && c != '\n') {
+        if (line.size() < MAX_REPLY_LENGTH) {
+            line += static_cast<char>(c);
+        }
+    }
+    if (c == EOF && line.empty()) {
+        return std::nullopt;
+    }
+    return line;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::size_t SkipBlanks(const std::string& text, std::size_t position) {
+    while (position < text.size() && IsBlank(text[position])) {
+        ++position;
+    }
+    return position;
+}
+
+// Reads a decimal number from 0 to 4294967295 at the start of the reply; what follows it (from
+// its first non-blank character) may already be the next answer.
+std::optional<std::uint32_t> ParsePort(const std::string& reply, std::string& rest) {
+    std::size_t position = SkipBlanks(reply, 0);
+    const std::size_t digitsStart = position;
+    std::uint64_t value = 0;
+    while (position < reply.size() && reply[position] >= '0' && reply[position] <= '9') {
+        value = value * 10 + static_cast<std::uint64_t>(reply[position] - '0');
+        if (value > UINT32_MAX) {
+            return std::nullopt;
+        }
+        ++position;
+    }
+    if (position == digitsStart || (position < reply.size() && !IsBlank(reply[position]))) {
+        return std::nullopt;
+    }
+    rest = reply.substr(SkipBlanks(reply, position));
+    return static_cast<std::uint32_t>(value);
+}
+
+std::optional<std::uint32_t> AskPort(std::FILE* in, std::FILE* out, std::string& rest) {
+    for (;;) {
+        ConsolePrint(out, "On which port should this program listen?\n");
+        const std::optional<std::string> reply = ReadLine(in);
+        if (!reply) {
+            return std::nullopt;
+        }
+        if (const std::optional<std::uint32_t> port = ParsePort(*reply, rest)) {
+            return port;
+        }
+    }
+}
+
+// The first non-blank character typed after the port number; the end of input means no.
+bool AskDisplay(std::FILE* in, std::FILE* out, const std::string& restOfPortLine) {
+    ConsolePrint(out, "Display received messages? (y/n)\n");
+    std::optional<std::string> reply = restOfPortLine;
+    for (;;) {
+        const std::size_t first = SkipBlanks(*reply, 0);
+        if (first < reply->size()) {
+            return (*reply)[first] == 'y' || (*reply)[first] == 'Y';
+        }
+        reply = ReadLine(in);
+        if (!reply) {
+            return false;
+        }
+    }
+}
+
+}  // namespace
+
+std::optional<OperatorAnswers> AskOperator(std::FILE* in, std::FILE* out) {
+    ConsolePrint(out,
+                 "   /////////////////////////////\n"
+                 "   // VOR SERVER PROGRAM v1.0 //\n"
+                 "   /////////////////////////////\n\n");
+    std::string rest;
+    const std::optional<std::uint32_t> port = AskPort(in, out, rest);
+    if (!port) {
+        return std::nullopt;
+    }
+    OperatorAnswers answers;
+    answers.portNumber = *port;
+    answers.displayMessages = AskDisplay(in, out, rest);
+    return answers;
+}
+
+void PauseForOperator(std::FILE* in, std::FILE* out) {
+    ConsolePrint(out, "Press Enter to continue . . .");
+    ReadLine(in);
+    ConsolePrint(out, "\n");
+}

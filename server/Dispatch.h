@@ -1,0 +1,8 @@
+#pragma once
+
+#include "server/ServerState.h"
+
+// Takes at most one whole message from each player in id order and acts on it: a leave message
+// removes the player, others are relayed, and those addressed to the server are shown when the
+// operator asked for it, which also ends the pass.
+void DispatchMessages(ServerState& state);

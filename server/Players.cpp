@@ -1,0 +1,84 @@
+#include "server/Players.h"
+
+#include "server/ConsoleOutput.h"
+#include "server/Delivery.h"
+#include "sync/Clock.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+void SendGreeting(ServerState& state, PlayerId id, const char* text) {
+    SendRelayMessage(state, MSG_WELCOME, id, text, static_cast<std::uint8_t>(std::strlen(text)),
+                     BROADCAST_ID);
+}
+
+}  // namespace
+
+std::optional<PlayerId> LowestFreePlayerId(const PlayerRegistry& registry) {
+    // The registry is ordered, so the first id that is not the next expected one is free.
+    unsigned candidate = FIRST_PLAYER_ID;
+    for (auto entry = registry.lower_bound(FIRST_PLAYER_ID); entry != registry.end(); ++entry) {
+        if (entry->first != candidate) {
+            break;
+        }
+        ++candidate;
+    }
+    if (candidate > LAST_PLAYER_ID) {
+        return std::nullopt;
+    }
+    return static_cast<PlayerId>(candidate);
+}
+
+void AdmitPlayer(ServerState& state) {
+    if (!state.listener.IsOpen() || !(state.listener.Flags() & NS_SERVER)) {
+        return;
+    }
+    std::unique_ptr<NetSocket> endpoint(state.listener.Accept());
+    if (!endpoint) {
+        return;
+    }
+    const std::string peer = endpoint->PeerAddress();
+    const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
+    if (!id) {
+        ConsolePrint(state.console, "Refused a connection from %s: every player ID is taken.\n",
+                     peer.c_str());
+        return;
+    }
+    endpoint->EnableNoDelay();
+    endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
+    state.registry.emplace(*id, std::move(endpoint));
+
+    char text[16];
+    std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(*id));
+    SendGreeting(state, *id, text);
+    // The tick count is shown as a signed 32-bit number, as players expect it.
+    std::snprintf(text, sizeof text, "%d",
+                  static_cast<int>(static_cast<std::int32_t>(TickCount())));
+    SendGreeting(state, *id, text);
+
+    ConsolePrint(state.console, "New connection from %s, assigned to player ID %i.\n", peer.c_str(),
+                 static_cast<int>(*id));
+}
+
+void SweepPlayers(ServerState& state) {
+    for (auto entry = state.registry.begin(); entry != state.registry.end();) {
+        if (!entry->second) {
+            entry = state.registry.erase(entry);
+        } else if (!entry->second->IsConnected()) {
+            entry = RemovePlayer(state, entry);
+        } else {
+            ++entry;
+        }
+    }
+}
+
+PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry) {
+    ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
+    if (entry->second) {
+        entry->second->Close();
+        entry->second.reset();
+    }
+    return state.registry.erase(entry);
+}

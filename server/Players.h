@@ -1,0 +1,19 @@
+#pragma once
+
+#include "server/ServerState.h"
+
+#include <optional>
+
+// Unread input kept per player; past it the bytes wait in the socket and TCP slows the sender.
+inline constexpr std::size_t PLAYER_RECEIVE_LIMIT = 64u * 1024u;
+
+// Accepts at most one waiting connection and admits it with the lowest free id, greeting it
+// with its id and the server clock.
+void AdmitPlayer(ServerState& state);
+// Removes every player whose connection is gone.
+void SweepPlayers(ServerState& state);
+// Announces the departure, closes and frees the endpoint and drops the entry. Returns the entry
+// that followed it, where the calling walk goes on.
+PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry);
+// The lowest id from FIRST_PLAYER_ID that has no entry, or none when every id is taken.
+std::optional<PlayerId> LowestFreePlayerId(const PlayerRegistry& registry);

@@ -1,0 +1,12 @@
+#include "server/ServerPass.h"
+
+#include "server/Delivery.h"
+#include "server/Dispatch.h"
+#include "server/Players.h"
+
+void ServerPass(ServerState& state) {
+    FlushPlayerOutput(state);
+    AdmitPlayer(state);
+    SweepPlayers(state);
+    DispatchMessages(state);
+}

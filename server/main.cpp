@@ -1,0 +1,16 @@
+#include "net/ProcessSetup.h"
+#include "server/RunServer.h"
+
+#include <cstdio>
+
+namespace {
+
+ServerState serverState;
+
+}  // namespace
+
+int main() {
+    IgnoreBrokenPipeSignal();
+    RaiseDescriptorLimit();
+    return RunServer(serverState, stdin, stdout);
+}

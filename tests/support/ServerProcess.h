@@ -1,0 +1,48 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The real vor-server binary, started with its standard input and output on pipes. The
+// destructor ends the process it started, by its PID.
+class ServerProcess {
+public:
+    // `prefix` runs before the binary (for example {"prlimit", "--nofile=64", "--"}).
+    explicit ServerProcess(const std::vector<std::string>& prefix = {});
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    void WriteInput(std::string_view text);
+    void CloseInput();
+    // Waits until the output holds `text`; true when it does.
+    bool WaitForOutput(std::string_view text, int timeoutMs = 5000);
+    // Waits until `text` occurs `count` times.
+    bool WaitForOutputCount(std::string_view text, std::size_t count, int timeoutMs = 5000);
+    std::string Output();
+    // The exit status, or none when the process is still running after the time.
+    std::optional<int> WaitForExit(int timeoutMs = 5000);
+    pid_t Pid() const { return pid; }
+
+    // Starts the server listening on a free loopback port, with the display choice given;
+    // returns that port, or 0 when the listening line did not appear.
+    std::uint16_t StartListening(bool display);
+
+    // A port that was free a moment ago.
+    static std::uint16_t FreePort();
+
+private:
+    void Drain(int timeoutMs);
+
+    pid_t pid = -1;
+    int input = -1;
+    int output = -1;
+    std::string collected;
+    bool exited = false;
+    int status = 0;
+};

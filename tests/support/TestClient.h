@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One relay frame as a player sees it.
+struct Frame {
+    std::uint8_t id = 0;
+    std::uint16_t target = 0;
+    std::string value;
+
+    bool operator==(const Frame&) const = default;
+};
+
+std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
+                                          std::string_view value);
+
+// A plain loopback TCP client on the platform's own calls, so that tests look at the server
+// from outside, as a real player would.
+class TestClient {
+public:
+    explicit TestClient(std::uint16_t port);
+    ~TestClient();
+    TestClient(const TestClient&) = delete;
+    TestClient& operator=(const TestClient&) = delete;
+
+    bool Connected() const { return fd >= 0; }
+    bool SendBytes(const void* data, std::size_t length);
+    bool SendBytes(const std::vector<std::uint8_t>& bytes) {
+        return SendBytes(bytes.data(), bytes.size());
+    }
+    bool SendFrame(std::uint8_t id, std::uint16_t target, std::string_view value) {
+        return SendBytes(EncodeTestFrame(id, target, value));
+    }
+    // Exactly `length` bytes, or none when they do not all arrive within the time.
+    std::optional<std::vector<std::uint8_t>> ReadExactly(std::size_t length, int timeoutMs = 3000);
+    std::optional<Frame> ReadFrame(int timeoutMs = 3000);
+    // True when no byte arrives within `waitMs`.
+    bool NothingArrives(int waitMs = 300);
+    // True when the server closes the connection within the time.
+    bool ClosedByPeer(int timeoutMs = 3000);
+    // The greeting frames: the player id the server gave, or none.
+    std::optional<std::uint16_t> ReadGreeting(int timeoutMs = 3000);
+
+    void ShutdownWrite();
+    // Closes with a reset instead of an orderly close.
+    void Reset();
+    void Close();
+    // Makes the socket's receive window small, for clients that stop reading.
+    void SetReceiveBufferSize(int bytes);
+    int Descriptor() const { return fd; }
+
+private:
+    int fd = -1;
+};

@@ -17,8 +17,9 @@ struct ServerState {
     bool displayMessages = false;
     // The message the dispatch phase is handling.
     RelayMessage message;
-    PlayerRegistry registry;
+    // Declared before the registry, so that the players' endpoints go first at teardown.
     NetSocket listener;
+    PlayerRegistry registry;
     // Where console lines go.
     std::FILE* console = stdout;
 };

@@ -114,6 +114,8 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
     }
     for (;;) {
         Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
+        // Read before the search: once the end is seen, every byte before it is buffered.
+        const bool ended = !IsOpen() || peerClosed || sendFailed;
         {
             MutexGuard guard(bufferLock);
             const std::size_t position = buffer.Find(pattern, length);
@@ -131,7 +133,7 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
                 return 1;
             }
         }
-        if (!(flags & NS_BLOCKING) || !IsOpen() || peerClosed || sendFailed) {
+        if (!(flags & NS_BLOCKING) || ended) {
             return 1;
         }
         SleepMilliseconds(READ_RETRY_MS);

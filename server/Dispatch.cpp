@@ -18,7 +18,10 @@ bool TakeWholeMessage(NetSocket& endpoint, RelayMessage& message) {
         return false;
     }
     endpoint.Read(header, FRAME_HEADER_SIZE);
-    endpoint.Read(message.value, decoded.length);
+    // A Read of 0 bytes takes everything buffered, so an empty value is not read at all.
+    if (decoded.length > 0) {
+        endpoint.Read(message.value, decoded.length);
+    }
     message.id = decoded.id;
     message.target = decoded.target;
     message.length = decoded.length;

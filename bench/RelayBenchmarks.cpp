@@ -27,9 +27,10 @@ LoopbackRelay* RelayWith(std::size_t players) {
     return relay.get();
 }
 
+// The processor time of one iteration divided among the players.
 void SetPerPlayer(benchmark::State& state, std::size_t players) {
     state.counters["players"] = static_cast<double>(players);
-    state.counters["per_player"] = benchmark::Counter(
+    state.counters["cpu_per_player"] = benchmark::Counter(
         static_cast<double>(players),
         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }

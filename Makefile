@@ -1,5 +1,5 @@
 # The everyday commands; see README.md.
-.PHONY: run test test-asan test-tsan ci build format
+.PHONY: run test test-asan test-tsan ci build format bench
 
 build:
 	@scripts/dependencies
@@ -28,3 +28,10 @@ ci: test test-asan test-tsan
 
 format:
 	@git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+# Builds the benchmarks (needs libbenchmark-dev) and runs them; they take a few minutes.
+bench:
+	@scripts/dependencies --with-bench
+	@cmake --preset default -DVOR_BUILD_BENCH=ON >/dev/null
+	@cmake --build --preset default --target vor-bench
+	@build/default/bench/vor-bench

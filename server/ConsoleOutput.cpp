@@ -11,16 +11,21 @@ void ConsolePrint(std::FILE* console, const char* format, ...) {
 }
 
 std::string DisplayableText(const char* value) {
+    return DisplayableText(std::string_view(value));
+}
+
+std::string DisplayableText(std::string_view bytes) {
     static const char digits[] = "0123456789abcdef";
     std::string text;
-    for (; *value != '\0'; ++value) {
-        const auto byte = static_cast<unsigned char>(*value);
+    text.reserve(bytes.size());
+    for (const char character : bytes) {
+        const auto byte = static_cast<unsigned char>(character);
         if (byte < 0x20 || byte == 0x7F) {
             text += "\\x";
             text += digits[byte >> 4];
             text += digits[byte & 0x0F];
         } else {
-            text += static_cast<char>(byte);
+            text += character;
         }
     }
     return text;

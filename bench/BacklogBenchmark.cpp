@@ -1,0 +1,81 @@
+#include "bench/RelayBenchmarks.h"
+
+#include "net/NetSocket.h"
+#include "server/RelayMessage.h"
+#include "sync/Clock.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t BACKLOG_BYTES = 10u * 1024u * 1024u;
+// Small enough that the loopback connection takes it without waiting for the reader.
+constexpr std::size_t WRITE_CHUNK = 16u * 1024u;
+
+// Moves BACKLOG_BYTES from `writer` into the receive buffer of `reader`.
+bool BuildBacklog(NetSocket& writer, NetSocket& reader) {
+    const std::vector<std::uint8_t> chunk(WRITE_CHUNK, 0x5A);
+    std::uint32_t written = 0;
+    while (written < BACKLOG_BYTES) {
+        const std::uint32_t size = std::min<std::uint32_t>(WRITE_CHUNK, BACKLOG_BYTES - written);
+        if (writer.Send(chunk.data(), static_cast<int>(size), 0, nullptr) != 0) {
+            return false;
+        }
+        written += size;
+        reader.Receive(false);
+    }
+    for (int attempt = 0; attempt < 1000 && reader.BufferedBytes() < BACKLOG_BYTES; ++attempt) {
+        reader.Receive(false);
+    }
+    return reader.BufferedBytes() == BACKLOG_BYTES;
+}
+
+// Takes a 10 MB receive buffer apart in reads of one largest frame each, as a reader of frames
+// would after falling behind.
+void DrainBacklog(benchmark::State& state) {
+    NetSocket listener;
+    NetSocket writer;
+    if (listener.Open(NS_TCP | NS_SERVER, 0, nullptr) != 0 ||
+        writer.Open(NS_TCP, listener.LocalPort(), "127.0.0.1") != 0) {
+        state.SkipWithError("no loopback connection");
+        return;
+    }
+    std::unique_ptr<NetSocket> reader;
+    for (int attempt = 0; attempt < 1000 && !reader; ++attempt) {
+        reader.reset(listener.Accept());
+    }
+    if (!reader) {
+        state.SkipWithError("no loopback connection");
+        return;
+    }
+    std::uint8_t frame[MAX_FRAME_SIZE];
+    std::int64_t reads = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        if (!BuildBacklog(writer, *reader)) {
+            state.SkipWithError("the backlog could not be built");
+            return;
+        }
+        state.ResumeTiming();
+        while (reader->Read(frame, MAX_FRAME_SIZE) == 0) {
+            ++reads;
+        }
+        state.PauseTiming();
+        reader->Read(frame, 0);
+        state.ResumeTiming();
+    }
+    state.SetBytesProcessed(state.iterations() * BACKLOG_BYTES);
+    state.counters["reads"] = static_cast<double>(reads) / static_cast<double>(state.iterations());
+    state.counters["cpu_per_read"] = benchmark::Counter(
+        static_cast<double>(reads), benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+}  // namespace
+
+void RegisterBacklogBenchmark() {
+    benchmark::RegisterBenchmark("DrainBacklog/10MB/frame_reads", DrainBacklog)
+        ->Unit(benchmark::kMillisecond);
+}

@@ -1,0 +1,141 @@
+#include "bench/RelayBenchmarks.h"
+
+#include "bench/LoopbackRelay.h"
+#include "bench/ProcessStats.h"
+#include "server/Delivery.h"
+#include "server/ServerPass.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+// Building thousands of connections takes far longer than one pass, so the benchmarks for one
+// player count share one relay, built when the count changes.
+LoopbackRelay* RelayWith(std::size_t players) {
+    static std::unique_ptr<LoopbackRelay> relay;
+    if (relay && relay->Players() == players) {
+        return relay.get();
+    }
+    relay.reset();
+    relay = std::make_unique<LoopbackRelay>();
+    if (!relay->GrowTo(players)) {
+        relay.reset();
+    }
+    return relay.get();
+}
+
+// The processor time of one iteration divided among the players.
+void SetPerPlayer(benchmark::State& state, std::size_t players) {
+    state.counters["players"] = static_cast<double>(players);
+    state.counters["cpu_per_player"] = benchmark::Counter(
+        static_cast<double>(players),
+        benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+
+// One pass of the server with every player connected and silent.
+void IdlePass(benchmark::State& state, std::size_t players) {
+    LoopbackRelay* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    for (auto _ : state) {
+        ServerPass(relay->Server());
+    }
+    SetPerPlayer(state, players);
+}
+
+// One 255-byte broadcast sent to every player.
+void BroadcastFanOut(benchmark::State& state, std::size_t players) {
+    LoopbackRelay* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    const std::string value(MAX_VALUE_LENGTH, 'b');
+    for (auto _ : state) {
+        SendRelayMessage(relay->Server(), 7, BROADCAST_ID, value.data(),
+                         static_cast<std::uint8_t>(value.size()), 0);
+        state.PauseTiming();
+        relay->DrainClients();
+        state.ResumeTiming();
+    }
+    SetPerPlayer(state, players);
+}
+
+// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
+// others: the sweep of every player, then the fan-out.
+void PassWithBroadcast(benchmark::State& state, std::size_t players) {
+    LoopbackRelay* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    std::uint8_t frame[MAX_FRAME_SIZE];
+    const std::string value(MAX_VALUE_LENGTH, 'p');
+    const auto size = static_cast<int>(
+        EncodeFrame(7, BROADCAST_ID, value.data(), static_cast<std::uint8_t>(value.size()), frame));
+    NetSocket& sender = *relay->Server().registry.begin()->second;
+    for (auto _ : state) {
+        state.PauseTiming();
+        relay->Client(0).Send(frame, size, 0, nullptr);
+        while (sender.BufferedBytes() < static_cast<std::uint32_t>(size)) {
+            sender.Receive(false);
+        }
+        state.ResumeTiming();
+        ServerPass(relay->Server());
+        state.PauseTiming();
+        relay->DrainClients();
+        state.ResumeTiming();
+    }
+    SetPerPlayer(state, players);
+}
+
+// The growth of resident memory while players connect, per player; both ends of every
+// connection are in this process.
+void ResidentMemory(benchmark::State& state, std::size_t largest) {
+    for (auto _ : state) {
+        LoopbackRelay relay;
+        const std::size_t empty = ResidentBytes();
+        std::size_t previousPlayers = 0;
+        std::size_t previousBytes = empty;
+        for (const std::size_t players : {std::size_t{100}, std::size_t{1000}, largest}) {
+            if (players <= previousPlayers) {
+                continue;
+            }
+            if (!relay.GrowTo(players)) {
+                state.SkipWithError("the players could not be connected");
+                return;
+            }
+            const std::size_t bytes = ResidentBytes();
+            state.counters["bytes_per_player_to_" + std::to_string(players)] =
+                static_cast<double>(bytes - previousBytes) /
+                static_cast<double>(players - previousPlayers);
+            previousPlayers = players;
+            previousBytes = bytes;
+        }
+        state.counters["bytes_per_player_overall"] =
+            static_cast<double>(previousBytes - empty) / static_cast<double>(previousPlayers);
+    }
+}
+
+}  // namespace
+
+void RegisterRelayBenchmarks(std::size_t players) {
+    const std::string suffix = "/players:" + std::to_string(players);
+    benchmark::RegisterBenchmark(("IdlePass" + suffix).c_str(), IdlePass, players)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BroadcastFanOut" + suffix).c_str(), BroadcastFanOut, players)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("PassWithBroadcast" + suffix).c_str(), PassWithBroadcast, players)
+        ->Unit(benchmark::kMicrosecond);
+}
+
+void RegisterMemoryBenchmark(std::size_t largest) {
+    benchmark::RegisterBenchmark("ResidentMemory", ResidentMemory, largest)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
+}

@@ -1,0 +1,48 @@
+#include "tools/load/Admission.h"
+
+#include "sync/Clock.h"
+#include "tools/common/Numbers.h"
+#include "tools/common/PlayerFrame.h"
+
+namespace {
+
+constexpr unsigned POLL_INTERVAL_MS = 1;
+
+}  // namespace
+
+std::unique_ptr<NetSocket> JoinServer(std::uint16_t port, unsigned timeoutMs, PlayerId& id,
+                                      std::string& error) {
+    auto endpoint = std::make_unique<NetSocket>();
+    if (endpoint->Open(NS_TCP, port, "127.0.0.1") != 0) {
+        error = "could not connect to 127.0.0.1 port " + std::to_string(port);
+        return nullptr;
+    }
+    PlayerFrame greeting[2];
+    int received = 0;
+    const std::uint32_t start = TickCount();
+    while (received < 2) {
+        if (TakeFrame(*endpoint, greeting[received])) {
+            ++received;
+            continue;
+        }
+        if (!endpoint->IsConnected()) {
+            error = "the server closed the connection before greeting the player";
+            return nullptr;
+        }
+        if (TickCount() - start > timeoutMs) {
+            error = "no greeting within " + std::to_string(timeoutMs) + " ms";
+            return nullptr;
+        }
+        SleepMilliseconds(POLL_INTERVAL_MS);
+    }
+    std::uint64_t value = 0;
+    if (greeting[0].id != MSG_WELCOME || greeting[1].id != MSG_WELCOME ||
+        !ParseDecimal(greeting[0].value, LAST_PLAYER_ID, value) || greeting[0].target != value ||
+        greeting[1].target != value) {
+        error = "the greeting was not two welcome messages naming the player";
+        return nullptr;
+    }
+    id = static_cast<PlayerId>(value);
+    endpoint->EnableNoDelay();
+    return endpoint;
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "net/NetSocket.h"
+#include "server/RelayMessage.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// Connects one player to the server on 127.0.0.1 `port` and waits up to `timeoutMs` for its
+// greeting. Returns the endpoint with `id` set, or null with the reason in `error`.
+std::unique_ptr<NetSocket> JoinServer(std::uint16_t port, unsigned timeoutMs, PlayerId& id,
+                                      std::string& error);

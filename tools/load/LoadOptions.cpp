@@ -1,0 +1,123 @@
+#include "tools/load/LoadOptions.h"
+
+#include "tools/common/Numbers.h"
+
+#include <cstdlib>
+#include <cstring>
+
+const char* const LOAD_USAGE =
+    "usage: vor-load PORT [--players N] [--duration SECONDS] [--rate PER_SECOND]\n"
+    "                     [--broadcasts PER_SECOND] [--drain SECONDS]\n"
+    "\n"
+    "Load generator for a relay server listening on 127.0.0.1 PORT. Connects N players one\n"
+    "after another, waiting for each to be greeted (the server admits one per pass, about\n"
+    "10 per second, so 1000 players take about 100 s). Then, for SECONDS, every player sends\n"
+    "directed frames to other players at --rate each, and the players together send\n"
+    "--broadcasts broadcasts per second. Each value carries the sender's id, a sequence number\n"
+    "and the send time. Checks that every frame arrives whole, in order per sender, at the\n"
+    "players it was for (a broadcast at every player but its sender), waits up to --drain\n"
+    "seconds for late frames, and reports players admitted, frames sent, deliveries, lost,\n"
+    "corrupted, misrouted, duplicated and out-of-order frames, and the relay latency (median,\n"
+    "99th percentile, max). Exit status 0 when every frame arrived whole and in order.\n"
+    "\n"
+    "The server relays at most one message per player per pass (10 passes per second), and a\n"
+    "broadcast ends its pass, so the rates it can carry are below 10 per player in all; the\n"
+    "defaults, 2 directed frames per player per second and 0.5 broadcasts per second, leave it\n"
+    "room. Faster rates make frames queue, which shows as growing latency, not as loss.\n"
+    "Run it against a server that has no other players: their frames count as corrupted.\n"
+    "\n"
+    "  --players N        players to connect, 2 to 9000 (default 50)\n"
+    "  --duration S       seconds of traffic, 1 to 3600 (default 30)\n"
+    "  --rate R           directed frames per player per second, 0 to 9 (default 2)\n"
+    "  --broadcasts B     broadcasts per second from all players, 0 to 5 (default 0.5)\n"
+    "  --drain S          seconds to wait for frames still on their way, 1 to 600 (default 10)\n"
+    "A run may expect at most 10 million deliveries.\n";
+
+namespace {
+
+constexpr double MAX_DELIVERIES = 1e7;
+
+bool ParseRate(const char* text, double largest, double& value) {
+    char* end = nullptr;
+    const double parsed = std::strtod(text, &end);
+    if (end == text || *end != '\0' || !(parsed >= 0.0) || parsed > largest) {
+        return false;
+    }
+    value = parsed;
+    return true;
+}
+
+bool ParseCount(const char* text, std::uint64_t smallest, std::uint64_t largest, unsigned& value) {
+    std::uint64_t parsed = 0;
+    if (!ParseDecimal(text, largest, parsed) || parsed < smallest) {
+        return false;
+    }
+    value = static_cast<unsigned>(parsed);
+    return true;
+}
+
+}  // namespace
+
+double ExpectedDeliveries(const LoadOptions& options) {
+    const double seconds = options.durationSeconds;
+    return options.players * options.rate * seconds +
+           options.broadcasts * seconds * (options.players - 1);
+}
+
+bool ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options, bool& help,
+                      std::string& error) {
+    help = false;
+    bool havePort = false;
+    for (int index = 1; index < argc; ++index) {
+        const char* argument = argv[index];
+        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
+            help = true;
+            return true;
+        }
+        if (argument[0] != '-') {
+            std::uint64_t port = 0;
+            if (havePort || !ParseDecimal(argument, 65535, port) || port == 0) {
+                error = std::string("unexpected argument '") + argument + "'";
+                return false;
+            }
+            options.port = static_cast<std::uint16_t>(port);
+            havePort = true;
+            continue;
+        }
+        if (index + 1 >= argc) {
+            error = std::string(argument) + " needs a value";
+            return false;
+        }
+        const char* value = argv[++index];
+        bool ok = false;
+        if (std::strcmp(argument, "--players") == 0) {
+            ok = ParseCount(value, 2, 9000, options.players);
+        } else if (std::strcmp(argument, "--duration") == 0) {
+            ok = ParseCount(value, 1, 3600, options.durationSeconds);
+        } else if (std::strcmp(argument, "--drain") == 0) {
+            ok = ParseCount(value, 1, 600, options.drainSeconds);
+        } else if (std::strcmp(argument, "--rate") == 0) {
+            ok = ParseRate(value, 9.0, options.rate);
+        } else if (std::strcmp(argument, "--broadcasts") == 0) {
+            ok = ParseRate(value, 5.0, options.broadcasts);
+        } else {
+            error = std::string("unknown option ") + argument;
+            return false;
+        }
+        if (!ok) {
+            error = std::string("the value '") + value + "' of " + argument + " is out of range";
+            return false;
+        }
+    }
+    if (!havePort) {
+        error = "the server's port is missing";
+        return false;
+    }
+    if (ExpectedDeliveries(options) > MAX_DELIVERIES) {
+        error =
+            "the run would expect more than 10 million deliveries; lower the players, "
+            "duration or rates";
+        return false;
+    }
+    return true;
+}

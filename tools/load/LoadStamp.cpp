@@ -1,0 +1,46 @@
+#include "tools/load/LoadStamp.h"
+
+namespace {
+
+void PutLittleEndian(std::string& out, std::uint64_t value, int bytes) {
+    for (int index = 0; index < bytes; ++index) {
+        out += static_cast<char>((value >> (8 * index)) & 0xFF);
+    }
+}
+
+std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, int bytes) {
+    std::uint64_t value = 0;
+    for (int index = 0; index < bytes; ++index) {
+        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(in[offset + index]))
+                 << (8 * index);
+    }
+    return value;
+}
+
+}  // namespace
+
+PlayerFrame EncodeLoadFrame(const LoadFrame& frame) {
+    PlayerFrame wire;
+    wire.id = static_cast<std::uint8_t>(1 + frame.sequence % 254);
+    wire.target = frame.target;
+    wire.value.reserve(MAX_VALUE_LENGTH);
+    wire.value += "VL";
+    PutLittleEndian(wire.value, frame.sender, 2);
+    PutLittleEndian(wire.value, frame.sequence, 4);
+    PutLittleEndian(wire.value, static_cast<std::uint64_t>(frame.sentMicros), 8);
+    const std::size_t filler = (frame.sequence * 37u) % (MAX_VALUE_LENGTH - STAMP_SIZE + 1);
+    for (std::size_t index = 0; index < filler; ++index) {
+        wire.value += static_cast<char>((frame.sender + frame.sequence * 7u + index * 13u) & 0xFF);
+    }
+    return wire;
+}
+
+bool ReadStamp(std::string_view value, LoadFrame& frame) {
+    if (value.size() < STAMP_SIZE || value[0] != 'V' || value[1] != 'L') {
+        return false;
+    }
+    frame.sender = static_cast<PlayerId>(GetLittleEndian(value, 2, 2));
+    frame.sequence = static_cast<std::uint32_t>(GetLittleEndian(value, 4, 4));
+    frame.sentMicros = static_cast<std::int64_t>(GetLittleEndian(value, 8, 8));
+    return true;
+}

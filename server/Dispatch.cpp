@@ -2,6 +2,7 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
+#include "server/PlayerActivity.h"
 #include "server/Players.h"
 
 namespace {
@@ -43,17 +44,21 @@ void ShowMessage(ServerState& state, PlayerId sender) {
 }  // namespace
 
 void DispatchMessages(ServerState& state) {
+    const PlayerActivity activity(state.registry);
     for (auto entry = state.registry.begin(); entry != state.registry.end();) {
         NetSocket* endpoint = entry->second.get();
         if (endpoint == nullptr) {
             ++entry;
             continue;
         }
-        if (!endpoint->IsConnected()) {
-            entry = RemovePlayer(state, entry);
-            continue;
+        // A quiet player is connected and has nothing new; it may still hold whole messages.
+        if (activity.NeedsAttention(entry->first, *endpoint)) {
+            if (!endpoint->IsConnected()) {
+                entry = RemovePlayer(state, entry);
+                continue;
+            }
+            endpoint->Receive(false);
         }
-        endpoint->Receive(false);
         if (!TakeWholeMessage(*endpoint, state.message)) {
             ++entry;
             continue;

@@ -2,6 +2,7 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
+#include "server/PlayerActivity.h"
 #include "sync/Clock.h"
 
 #include <cstdio>
@@ -63,10 +64,12 @@ void AdmitPlayer(ServerState& state) {
 }
 
 void SweepPlayers(ServerState& state) {
+    const PlayerActivity activity(state.registry);
     for (auto entry = state.registry.begin(); entry != state.registry.end();) {
         if (!entry->second) {
             entry = state.registry.erase(entry);
-        } else if (!entry->second->IsConnected()) {
+        } else if (activity.NeedsAttention(entry->first, *entry->second) &&
+                   !entry->second->IsConnected()) {
             entry = RemovePlayer(state, entry);
         } else {
             ++entry;

@@ -1,6 +1,7 @@
 #include "tests/support/ServerProcess.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 
 #ifndef VOR_SERVER_PATH
 #error "VOR_SERVER_PATH must name the vor-server binary"
@@ -90,22 +92,25 @@ void ServerProcess::CloseInput() {
     }
 }
 
-void ServerProcess::Drain(int timeoutMs) {
+bool ServerProcess::Drain(int timeoutMs) {
     if (output < 0) {
-        return;
+        return false;
     }
     pollfd watched{output, POLLIN, 0};
     if (poll(&watched, 1, timeoutMs) <= 0) {
-        return;
+        return false;
     }
     char chunk[4096];
     const ssize_t result = read(output, chunk, sizeof chunk);
     if (result > 0) {
         collected.append(chunk, static_cast<std::size_t>(result));
-    } else if (result == 0) {
+        return true;
+    }
+    if (result == 0) {
         close(output);
         output = -1;
     }
+    return false;
 }
 
 bool ServerProcess::WaitForOutput(std::string_view text, int timeoutMs) {
@@ -126,8 +131,50 @@ bool ServerProcess::WaitForOutputCount(std::string_view text, std::size_t count,
 }
 
 std::string ServerProcess::Output() {
-    Drain(0);
+    while (Drain(0)) {
+    }
     return collected;
+}
+
+std::string ServerProcess::WaitForOutputSize(std::size_t size, int timeoutMs) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (collected.size() < size && output >= 0 && RemainingMs(deadline) > 0) {
+        Drain(RemainingMs(deadline));
+    }
+    return Output();
+}
+
+int ServerProcess::OpenSocketCount() const {
+    const std::string directory = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* listing = opendir(directory.c_str());
+    if (listing == nullptr) {
+        return 0;
+    }
+    int count = 0;
+    while (const dirent* entry = readdir(listing)) {
+        char target[256];
+        const std::string link = directory + "/" + entry->d_name;
+        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+        if (length > 0 &&
+            std::string_view(target, static_cast<std::size_t>(length)).starts_with("socket:")) {
+            ++count;
+        }
+    }
+    closedir(listing);
+    return count;
+}
+
+long ServerProcess::ResidentKilobytes() const {
+    std::ifstream statusFile("/proc/" + std::to_string(pid) + "/status");
+    std::string field;
+    while (statusFile >> field) {
+        if (field == "VmRSS:") {
+            long kilobytes = -1;
+            statusFile >> kilobytes;
+            return kilobytes;
+        }
+    }
+    return -1;
 }
 
 std::optional<int> ServerProcess::WaitForExit(int timeoutMs) {

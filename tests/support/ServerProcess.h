@@ -24,10 +24,18 @@ public:
     bool WaitForOutput(std::string_view text, int timeoutMs = 5000);
     // Waits until `text` occurs `count` times.
     bool WaitForOutputCount(std::string_view text, std::size_t count, int timeoutMs = 5000);
+    // Everything the server has written so far, up to this moment.
     std::string Output();
+    // Waits until the output holds at least `size` bytes, then returns all of it; for comparing
+    // a whole console transcript byte for byte.
+    std::string WaitForOutputSize(std::size_t size, int timeoutMs = 5000);
     // The exit status, or none when the process is still running after the time.
     std::optional<int> WaitForExit(int timeoutMs = 5000);
     pid_t Pid() const { return pid; }
+    // The sockets the running process holds open.
+    int OpenSocketCount() const;
+    // The process's resident memory in KiB, or -1 when it cannot be read.
+    long ResidentKilobytes() const;
 
     // Starts the server listening on a free loopback port, with the display choice given;
     // returns that port, or 0 when the listening line did not appear.
@@ -37,7 +45,8 @@ public:
     static std::uint16_t FreePort();
 
 private:
-    void Drain(int timeoutMs);
+    // Takes what arrives on the output within the time; false when nothing did.
+    bool Drain(int timeoutMs);
 
     pid_t pid = -1;
     int input = -1;

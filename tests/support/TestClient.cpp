@@ -2,10 +2,12 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -22,10 +24,12 @@ int RemainingMs(std::chrono::steady_clock::time_point deadline) {
 
 std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
                                           std::string_view value) {
-    std::vector<std::uint8_t> frame{id, static_cast<std::uint8_t>(target & 0xFF),
-                                    static_cast<std::uint8_t>(target >> 8),
-                                    static_cast<std::uint8_t>(value.size())};
-    frame.insert(frame.end(), value.begin(), value.end());
+    std::vector<std::uint8_t> frame(4 + value.size());
+    frame[0] = id;
+    frame[1] = static_cast<std::uint8_t>(target & 0xFF);
+    frame[2] = static_cast<std::uint8_t>(target >> 8);
+    frame[3] = static_cast<std::uint8_t>(value.size());
+    std::copy(value.begin(), value.end(), frame.begin() + 4);
     return frame;
 }
 
@@ -59,6 +63,18 @@ bool TestClient::SendBytes(const void* data, std::size_t length) {
         sent += static_cast<std::size_t>(result);
     }
     return true;
+}
+
+long TestClient::SendWithin(const void* data, std::size_t length, int waitMs) {
+    pollfd watched{fd, POLLOUT, 0};
+    if (poll(&watched, 1, waitMs) <= 0) {
+        return 0;
+    }
+    const ssize_t result = send(fd, data, length, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (result < 0) {
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
+    }
+    return static_cast<long>(result);
 }
 
 std::optional<std::vector<std::uint8_t>> TestClient::ReadExactly(std::size_t length,
@@ -155,4 +171,9 @@ void TestClient::Close() {
 
 void TestClient::SetReceiveBufferSize(int bytes) {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+}
+
+void TestClient::EnableNoDelay() {
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }

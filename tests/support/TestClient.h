@@ -32,6 +32,9 @@ public:
     bool SendBytes(const std::vector<std::uint8_t>& bytes) {
         return SendBytes(bytes.data(), bytes.size());
     }
+    // Sends what the socket takes within `waitMs`, without blocking past it: the count sent
+    // (0 when the socket stayed full), or -1 when the connection has failed.
+    long SendWithin(const void* data, std::size_t length, int waitMs);
     bool SendFrame(std::uint8_t id, std::uint16_t target, std::string_view value) {
         return SendBytes(EncodeTestFrame(id, target, value));
     }
@@ -51,6 +54,8 @@ public:
     void Close();
     // Makes the socket's receive window small, for clients that stop reading.
     void SetReceiveBufferSize(int bytes);
+    // Sends each small write at once, so that a frame written in pieces travels in pieces.
+    void EnableNoDelay();
     int Descriptor() const { return fd; }
 
 private:

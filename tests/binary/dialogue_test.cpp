@@ -1,0 +1,195 @@
+// The operator's console dialogue of the real binary, driven through its standard input and
+// compared byte for byte.
+
+#include "tests/binary/ConsoleText.h"
+#include "tests/binary/RelayScene.h"
+#include "tests/support/PortHolder.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+namespace {
+
+// Long enough that a server that does not wait would have ended; a waiting one is never
+// affected by the length.
+constexpr int STILL_RUNNING_MS = 300;
+
+std::string Repeated(std::string_view text, int times) {
+    std::string result;
+    for (int index = 0; index < times; ++index) {
+        result += text;
+    }
+    return result;
+}
+
+TEST(ConsoleDialogue, PrintsBannerQuestionsAndListeningLineExactly) {
+    ServerProcess server;
+    const std::uint16_t port = ServerProcess::FreePort();
+    server.WriteInput(std::to_string(port) + "\nn\n");
+    const std::string expected = ListeningTranscript(std::to_string(port));
+    EXPECT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+
+    TestClient client(port);
+    ASSERT_TRUE(client.Connected());
+    EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
+    EXPECT_FALSE(server.WaitForExit(0).has_value());
+}
+
+TEST(ConsoleDialogue, PortAbove65535ListensOnLowBitsAndEchoesWholeNumber) {
+    ServerProcess server;
+    const std::uint16_t port = ServerProcess::FreePort();
+    const std::string typed = std::to_string(65536u + port);
+    server.WriteInput(typed + "\nn\n");
+    const std::string expected = ListeningTranscript(typed);
+    ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+
+    TestClient client(port);
+    ASSERT_TRUE(client.Connected());
+    EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
+}
+
+TEST(ConsoleDialogue, PortInUseReportsFailurePausesAndExitsZeroAfterALine) {
+    PortHolder holder;
+    ASSERT_NE(holder.Port(), 0);
+    ServerProcess server;
+    const std::string typed = std::to_string(holder.Port());
+    server.WriteInput(typed + "\ny\n");
+    const std::string expected = FailureTranscript(typed);
+    ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+
+    EXPECT_FALSE(server.WaitForExit(STILL_RUNNING_MS).has_value()) << "did not wait at the pause";
+    server.WriteInput("\n");
+    EXPECT_EQ(server.WaitForExit(WAIT_MS), 0);
+    const std::string output = server.Output();
+    EXPECT_TRUE(output == expected || output == expected + "\n") << output;
+}
+
+TEST(ConsoleDialogue, PortInUseEchoesWholeNumberAndExitsZeroAtEndOfInput) {
+    PortHolder holder;
+    ASSERT_NE(holder.Port(), 0);
+    ServerProcess server;
+    const std::string typed = std::to_string(2 * 65536u + holder.Port());
+    server.WriteInput(typed + "\nn\n");
+    const std::string expected = FailureTranscript(typed);
+    ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+
+    EXPECT_FALSE(server.WaitForExit(STILL_RUNNING_MS).has_value()) << "did not wait at the pause";
+    server.CloseInput();
+    EXPECT_EQ(server.WaitForExit(WAIT_MS), 0);
+}
+
+TEST(ConsoleDialogue, EndOfInputBeforeAPortExitsOneWithoutOpeningAnything) {
+    ServerProcess server;
+    const std::string question = std::string(BANNER) + std::string(PORT_QUESTION);
+    ASSERT_EQ(server.WaitForOutputSize(question.size(), WAIT_MS), question);
+    EXPECT_EQ(server.OpenSocketCount(), 0);
+
+    server.WriteInput("no port\n");
+    const std::string askedTwice = question + std::string(PORT_QUESTION);
+    ASSERT_EQ(server.WaitForOutputSize(askedTwice.size(), WAIT_MS), askedTwice);
+    EXPECT_EQ(server.OpenSocketCount(), 0);
+
+    server.CloseInput();
+    EXPECT_EQ(server.WaitForExit(WAIT_MS), 1);
+    EXPECT_EQ(server.Output(), askedTwice);
+}
+
+TEST(ConsoleDialogue, EndOfInputRightAfterTheBannerExitsOne) {
+    ServerProcess server;
+    server.CloseInput();
+    EXPECT_EQ(server.WaitForExit(WAIT_MS), 1);
+    EXPECT_EQ(server.Output(), std::string(BANNER) + std::string(PORT_QUESTION));
+}
+
+// A reply that is not an unsigned 32-bit decimal number is dropped and the question asked again.
+class RejectedPortReply : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(RejectedPortReply, AsksForThePortAgain) {
+    ServerProcess server;
+    const std::uint16_t port = ServerProcess::FreePort();
+    server.WriteInput(std::string(GetParam()) + "\n" + std::to_string(port) + "\nn\n");
+    const std::string expected = std::string(BANNER) + std::string(PORT_QUESTION) +
+                                 ListeningTranscript(std::to_string(port)).substr(BANNER.size());
+    ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+
+    TestClient client(port);
+    ASSERT_TRUE(client.Connected());
+    EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
+}
+
+INSTANTIATE_TEST_SUITE_P(NotANumber, RejectedPortReply,
+                         ::testing::Values("abc", "-5", "+5", "", "   ", "4294967296",
+                                           "99999999999999999999", "80x"));
+
+TEST(ConsoleDialogue, EveryRejectedReplyAsksAgain) {
+    ServerProcess server;
+    const std::uint16_t port = ServerProcess::FreePort();
+    server.WriteInput("x\n-1\n\n" + std::to_string(port) + "\nn\n");
+    const std::string expected = std::string(BANNER) + Repeated(PORT_QUESTION, 3) +
+                                 ListeningTranscript(std::to_string(port)).substr(BANNER.size());
+    EXPECT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+}
+
+// The display answer, seen through a message addressed to the server: its four lines appear
+// before the sender's departure exactly when display is on.
+struct DisplayCase {
+    const char* name;
+    // What follows the port number on its line and after it.
+    const char* afterPort;
+    bool closeInput;
+    bool display;
+};
+
+void PrintTo(const DisplayCase& answer, std::ostream* out) {
+    *out << answer.name;
+}
+
+class DisplayAnswer : public ::testing::TestWithParam<DisplayCase> {};
+
+TEST_P(DisplayAnswer, DecidesWhetherServerMessagesAreShown) {
+    const DisplayCase& answer = GetParam();
+    ServerProcess server;
+    const std::uint16_t port = ServerProcess::FreePort();
+    server.WriteInput(std::to_string(port) + answer.afterPort);
+    if (answer.closeInput) {
+        server.CloseInput();
+    }
+    std::string expected = ListeningTranscript(std::to_string(port));
+    ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+
+    TestClient client(port);
+    ASSERT_TRUE(client.Connected());
+    ASSERT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
+    std::vector<std::uint8_t> bytes = EncodeTestFrame(7, 1, "hi");
+    const std::vector<std::uint8_t> leave = EncodeTestFrame(255, 1, "");
+    bytes.insert(bytes.end(), leave.begin(), leave.end());
+    ASSERT_TRUE(client.SendBytes(bytes));
+
+    expected += ConnectionLine(FIRST_ID);
+    if (answer.display) {
+        expected += ShownMessage(7, FIRST_ID, "hi", 2);
+    }
+    expected += LeftLine(FIRST_ID);
+    EXPECT_TRUE(server.WaitForOutput(LeftLine(FIRST_ID), WAIT_MS));
+    EXPECT_EQ(server.Output(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, DisplayAnswer,
+                         ::testing::Values(DisplayCase{"LowerY", "\ny\n", false, true},
+                                           DisplayCase{"UpperY", "\nY\n", false, true},
+                                           DisplayCase{"Yes", "\nyes\n", false, true},
+                                           DisplayCase{"OnThePortLine", " y\n", false, true},
+                                           DisplayCase{"AfterABlankLine", "\n\n  Y\n", false, true},
+                                           DisplayCase{"LowerN", "\nn\n", false, false},
+                                           DisplayCase{"OtherLetter", "\nx\n", false, false},
+                                           DisplayCase{"NOnThePortLine", " n\n", false, false},
+                                           DisplayCase{"EndOfInput", "\n", true, false}),
+                         [](const ::testing::TestParamInfo<DisplayCase>& param) {
+                             return param.param.name;
+                         });
+
+}  // namespace

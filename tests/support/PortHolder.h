@@ -1,0 +1,20 @@
+#pragma once
+
+#include <cstdint>
+
+// A listening socket on every local interface, bound to a port the system chose: while it
+// lives, nobody else can listen on that port.
+class PortHolder {
+public:
+    PortHolder();
+    ~PortHolder();
+    PortHolder(const PortHolder&) = delete;
+    PortHolder& operator=(const PortHolder&) = delete;
+
+    // The port held, or 0 when the socket could not be set up.
+    std::uint16_t Port() const { return port; }
+
+private:
+    int fd = -1;
+    std::uint16_t port = 0;
+};

@@ -2,31 +2,23 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
+#include "server/FrameReader.h"
 #include "server/PlayerActivity.h"
 #include "server/Players.h"
 
 namespace {
 
 // Takes the message at the front of the player's buffer into `message` once all of it is
-// there; a message that has arrived only in part stays in the buffer.
+// there.
 bool TakeWholeMessage(NetSocket& endpoint, RelayMessage& message) {
-    std::uint8_t header[FRAME_HEADER_SIZE];
-    if (endpoint.Peek(header, FRAME_HEADER_SIZE) != 0) {
+    FrameHeader header{};
+    if (!TakeWholeFrame(endpoint, header, reinterpret_cast<std::uint8_t*>(message.value))) {
         return false;
     }
-    const FrameHeader decoded = DecodeHeader(header);
-    if (endpoint.BufferedBytes() < FRAME_HEADER_SIZE + decoded.length) {
-        return false;
-    }
-    endpoint.Read(header, FRAME_HEADER_SIZE);
-    // A count of 0 would make Read take every buffered byte.
-    if (decoded.length > 0) {
-        endpoint.Read(message.value, decoded.length);
-    }
-    message.id = decoded.id;
-    message.target = decoded.target;
-    message.length = decoded.length;
-    message.value[decoded.length] = '\0';
+    message.id = header.id;
+    message.target = header.target;
+    message.length = header.length;
+    message.value[header.length] = '\0';
     return true;
 }
 

@@ -1,27 +1,20 @@
 #include "tools/common/PlayerFrame.h"
 
 #include "server/ConsoleOutput.h"
+#include "server/FrameReader.h"
 
 #include <cstdio>
 
 bool TakeFrame(NetSocket& endpoint, PlayerFrame& frame) {
     endpoint.Receive(false);
-    std::uint8_t header[FRAME_HEADER_SIZE];
-    if (endpoint.Peek(header, FRAME_HEADER_SIZE) != 0) {
+    FrameHeader header{};
+    std::uint8_t value[MAX_VALUE_LENGTH];
+    if (!TakeWholeFrame(endpoint, header, value)) {
         return false;
     }
-    const FrameHeader decoded = DecodeHeader(header);
-    if (endpoint.BufferedBytes() < FRAME_HEADER_SIZE + decoded.length) {
-        return false;
-    }
-    endpoint.Read(header, FRAME_HEADER_SIZE);
-    frame.id = decoded.id;
-    frame.target = decoded.target;
-    frame.value.resize(decoded.length);
-    // A Read of 0 bytes would take everything buffered.
-    if (decoded.length > 0) {
-        endpoint.Read(frame.value.data(), decoded.length);
-    }
+    frame.id = header.id;
+    frame.target = header.target;
+    frame.value.assign(reinterpret_cast<const char*>(value), header.length);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/NetSocket.h"
+#include "sync/Clock.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -114,6 +114,9 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
     }
     for (;;) {
         Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
+        // Taken before the search: a receiver thread appends its last bytes before it marks the
+        // end, so an end seen here means the search sees every byte there will be.
+        const bool ended = peerClosed;
         {
             MutexGuard guard(bufferLock);
             const std::size_t position = buffer.Find(pattern, length);
@@ -131,7 +134,12 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
                 return 1;
             }
         }
-        if (!(flags & NS_BLOCKING) || !IsOpen() || peerClosed || sendFailed) {
+        if (!(flags & NS_BLOCKING) || !IsOpen() || ended || sendFailed) {
+            return 1;
+        }
+        // Without a receiver thread nothing else notices a close that follows the last bytes:
+        // Receive found them by the pending count, which stays 0 after the end.
+        if (!(flags & NS_THREADED) && IsDisconnected()) {
             return 1;
         }
         SleepMilliseconds(READ_RETRY_MS);

@@ -1,7 +1,5 @@
 #include "tests/net/NetTestSupport.h"
 
-#include "sync/Clock.h"
-
 #include <chrono>
 
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs) {

@@ -1,4 +1,3 @@
-#include "sync/Clock.h"
 #include "sync/Mutex.h"
 #include "sync/Thread.h"
 
@@ -8,7 +7,6 @@
 #include <chrono>
 #include <future>
 #include <optional>
-#include <thread>
 
 namespace {
 
@@ -52,22 +50,6 @@ TEST(MutexThreadTest, OwnerMayLockAgainAndMustUnlockAsOften) {
     EXPECT_EQ(IsLockedFromOtherThread(mutex), false);
 }
 
-TEST(MutexThreadTest, LockWaitsForTheOwner) {
-    Mutex mutex;
-    int shared = 0;
-    mutex.Lock();
-    std::thread other([&] {
-        MutexGuard guard(mutex);
-        shared += 1;
-    });
-    // The other thread is either waiting for the lock or not yet there; it cannot be past it.
-    SleepMilliseconds(50);
-    shared = 10;
-    mutex.Unlock();
-    other.join();
-    EXPECT_EQ(shared, 11);
-}
-
 TEST(MutexThreadTest, StartRunsTheEntryWithItsParameter) {
     std::atomic<int> seen{0};
     int parameter = 42;
@@ -101,26 +83,4 @@ TEST(MutexThreadTest, KillTwiceThenDestroyIsSafe) {
         EXPECT_FALSE(thread.IsRunning());
     }
     EXPECT_TRUE(ran.load());
-}
-
-TEST(MutexThreadTest, DestroyingTheObjectLeavesARunningBodyToFinish) {
-    std::atomic<int> stage{0};
-    {
-        Thread thread;
-        thread.Start(
-            [](void* p) {
-                auto* s = static_cast<std::atomic<int>*>(p);
-                while (s->load() == 0) {
-                    SleepMilliseconds(1);
-                }
-                s->store(2);
-            },
-            &stage);
-    }
-    stage.store(1);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (stage.load() != 2 && std::chrono::steady_clock::now() < deadline) {
-        SleepMilliseconds(1);
-    }
-    EXPECT_EQ(stage.load(), 2);
 }

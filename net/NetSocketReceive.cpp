@@ -114,7 +114,8 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
     }
     for (;;) {
         Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
-        // Read before the search: once the end is seen, every byte before it is buffered.
+        // Taken before the search: a receiver thread appends its last bytes before it marks the
+        // end, so an end seen here means the search sees every byte there will be.
         const bool ended = !IsOpen() || peerClosed || sendFailed;
         {
             MutexGuard guard(bufferLock);
@@ -134,6 +135,11 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
             }
         }
         if (!(flags & NS_BLOCKING) || ended) {
+            return 1;
+        }
+        // Without a receiver thread nothing else notices a close that follows the last bytes:
+        // Receive found them by the pending count, which stays 0 after the end.
+        if (!(flags & NS_THREADED) && IsDisconnected()) {
             return 1;
         }
         SleepMilliseconds(READ_RETRY_MS);

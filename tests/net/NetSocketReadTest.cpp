@@ -1,0 +1,264 @@
+#include "tests/net/NetTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+// The client writes and the accepted endpoint (non-blocking, without NS_BLOCKING) reads.
+class NetSocketReadTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(pair.Connect()); }
+
+    // Sends `bytes` and waits until the reader has buffered them all.
+    void Feed(const std::string& bytes) {
+        const std::uint32_t before = reader().BufferedBytes();
+        ASSERT_EQ(pair.client.Send(bytes.data(), static_cast<int>(bytes.size()), 0, nullptr), 0);
+        ASSERT_TRUE(ReceiveAtLeast(reader(), before + static_cast<std::uint32_t>(bytes.size())));
+    }
+
+    NetSocket& reader() { return *pair.accepted; }
+
+    LoopbackPair pair;
+};
+
+}  // namespace
+
+TEST_F(NetSocketReadTest, ReadIsAllOrNothing) {
+    Feed("abc");
+    char dst[8];
+    std::memset(dst, 'Z', sizeof dst);
+    EXPECT_EQ(reader().Read(dst, 4), 1);
+    EXPECT_EQ(std::string(dst, 4), "ZZZZ");
+    EXPECT_EQ(reader().BufferedBytes(), 3u);
+    EXPECT_EQ(reader().Read(dst, 2), 0);
+    EXPECT_EQ(std::string(dst, 2), "ab");
+    EXPECT_EQ(reader().Read(dst, 1), 0);
+    EXPECT_EQ(dst[0], 'c');
+    EXPECT_EQ(reader().BufferedBytes(), 0u);
+}
+
+TEST_F(NetSocketReadTest, ReadOfZeroTakesEverythingAndSucceedsOnAnEmptyBuffer) {
+    Feed("12345");
+    char dst[8];
+    std::memset(dst, 'Z', sizeof dst);
+    EXPECT_EQ(reader().Read(dst, 0), 0);
+    EXPECT_EQ(std::string(dst, 6), "12345Z");
+    EXPECT_EQ(reader().BufferedBytes(), 0u);
+    std::memset(dst, 'Z', sizeof dst);
+    EXPECT_EQ(reader().Read(dst, 0), 0);
+    EXPECT_EQ(dst[0], 'Z');
+}
+
+TEST_F(NetSocketReadTest, ReadUntilTakesTheTextInFrontOfTheFirstDelimiter) {
+    char dst[16];
+    Feed("ab\r\ncd");
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    EXPECT_STREQ(dst, "ab");
+    EXPECT_EQ(TakeAll(reader()), "cd");
+
+    Feed("\r\nxy");
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    EXPECT_STREQ(dst, "") << "a delimiter at the front";
+    EXPECT_EQ(reader().BufferedBytes(), 2u);
+    TakeAll(reader());
+
+    Feed("a\r\nb\r\n");
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    EXPECT_STREQ(dst, "a");
+    EXPECT_EQ(reader().BufferedBytes(), 3u);
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    EXPECT_STREQ(dst, "b");
+    EXPECT_EQ(reader().BufferedBytes(), 0u);
+
+    Feed("x\x7f\xfe\x7f\xfe\x80y");
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\xfe\x80"), 0);
+    EXPECT_STREQ(dst, "x\x7f\xfe\x7f");
+    EXPECT_EQ(TakeAll(reader()), "y");
+}
+
+TEST_F(NetSocketReadTest, ReadUntilWithoutTheDelimiterTakesNothing) {
+    Feed("abc\r");
+    char dst[16];
+    std::memset(dst, 'Q', sizeof dst);
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\r\n"), 1);
+    EXPECT_STREQ(dst, "");
+    EXPECT_EQ(reader().BufferedBytes(), 4u);
+
+    // The rest of the delimiter completes it.
+    Feed("\n");
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    EXPECT_STREQ(dst, "abc");
+}
+
+TEST_F(NetSocketReadTest, ReadUntilNeedsRoomForTheTextAndItsNul) {
+    Feed("abcdef\r\n");
+    char dst[16];
+    std::memset(dst, 'Q', sizeof dst);
+    EXPECT_EQ(reader().ReadUntil(dst, 6, "\r\n"), 1);
+    EXPECT_EQ(dst[6], 'Q') << "written past the capacity";
+    EXPECT_EQ(reader().BufferedBytes(), 8u);
+    EXPECT_EQ(reader().ReadUntil(dst, 7, "\r\n"), 0);
+    EXPECT_STREQ(dst, "abcdef");
+    EXPECT_EQ(reader().BufferedBytes(), 0u);
+}
+
+TEST_F(NetSocketReadTest, AnEmptyDelimiterMatchesAtTheFront) {
+    Feed("abc");
+    char dst[4] = {'Q', 'Q', 'Q', 'Q'};
+    EXPECT_EQ(reader().ReadUntil(dst, sizeof dst, ""), 0);
+    EXPECT_STREQ(dst, "");
+    EXPECT_EQ(reader().BufferedBytes(), 3u);
+}
+
+TEST_F(NetSocketReadTest, ReceiveLimitLeavesTheRestInTheSocketAndLosesNothing) {
+    const std::vector<std::uint8_t> data = PatternBytes(300000, 4);
+    const std::string text(data.begin(), data.end());
+    reader().SetReceiveLimit(1000);
+    std::thread writer(
+        [&] { pair.client.Send(text.data(), static_cast<int>(text.size()), 0, nullptr); });
+    ASSERT_TRUE(ReceiveAtLeast(reader(), 1000));
+    EXPECT_EQ(reader().BufferedBytes(), 1000u);
+    char line[2000];
+    EXPECT_EQ(reader().ReadUntil(line, sizeof line, "no such delimiter"), 1);
+    EXPECT_EQ(reader().BufferedBytes(), 1000u);
+
+    std::string received;
+    std::vector<char> piece(1000);
+    while (received.size() < text.size()) {
+        ASSERT_TRUE(ReceiveAtLeast(reader(), 1));
+        ASSERT_LE(reader().BufferedBytes(), 1000u);
+        const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(
+            600, std::min<std::size_t>(reader().BufferedBytes(), text.size() - received.size())));
+        ASSERT_EQ(reader().Read(piece.data(), count), 0);
+        received.append(piece.data(), count);
+    }
+    writer.join();
+    EXPECT_TRUE(received == text);
+}
+
+TEST_F(NetSocketReadTest, AMultiMegabyteBacklogDrainsExactlyInSmallReads) {
+    const std::vector<std::uint8_t> data = PatternBytes(6u << 20, 8);
+    std::thread writer(
+        [&] { pair.client.Send(data.data(), static_cast<int>(data.size()), 0, nullptr); });
+    ASSERT_TRUE(ReceiveAtLeast(reader(), static_cast<std::uint32_t>(data.size()), 60000));
+    writer.join();
+    std::vector<std::uint8_t> received;
+    std::uint8_t piece[259];
+    while (reader().Read(piece, sizeof piece) == 0) {
+        received.insert(received.end(), piece, piece + sizeof piece);
+    }
+    const std::uint32_t rest = reader().BufferedBytes();
+    EXPECT_LT(rest, sizeof piece);
+    ASSERT_EQ(reader().Read(piece, 0), 0);
+    received.insert(received.end(), piece, piece + rest);
+    EXPECT_TRUE(received == data);
+}
+
+TEST_F(NetSocketReadTest, ReceiveOnAListenerOrAClosedEndpointFails) {
+    EXPECT_EQ(pair.listener.Receive(false), 1);
+    NetSocket closed;
+    EXPECT_EQ(closed.Receive(false), 1);
+    EXPECT_EQ(reader().Receive(false), 0) << "nothing pending is not a failure";
+}
+
+TEST(NetSocketBlockingReadTest, AnAcceptedBlockingEndpointDoesNotWaitOnAnEmptyBuffer) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER | NS_BLOCKING));
+    ASSERT_EQ(pair.accepted->Flags(), NS_TCP | NS_BLOCKING);
+    char dst[4];
+    EXPECT_EQ(pair.accepted->Read(dst, 1), 1);
+}
+
+TEST(NetSocketBlockingReadTest, ReadUntilWaitsForADelimiterThatArrivesLater) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_BLOCKING));
+    std::thread writer([&] {
+        pair.accepted->Send("hel", 3, 0, nullptr);
+        SleepMilliseconds(150);
+        pair.accepted->Send("lo\r\nrest", 8, 0, nullptr);
+    });
+    char dst[16];
+    EXPECT_EQ(pair.client.ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    writer.join();
+    EXPECT_STREQ(dst, "hello");
+    EXPECT_TRUE(WaitFor([&] {
+        pair.client.Receive(false);
+        return pair.client.BufferedBytes() == 4;
+    }));
+}
+
+TEST(NetSocketBlockingReadTest, ReadUntilEndsWhenThePeerClosesBeforeTheDelimiter) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_BLOCKING));
+    char dst[16];
+    // Closed while the reader waits with an empty buffer.
+    std::thread closer([&] {
+        SleepMilliseconds(100);
+        pair.accepted->Close();
+    });
+    EXPECT_EQ(pair.client.ReadUntil(dst, sizeof dst, "\r\n"), 1);
+    closer.join();
+    EXPECT_STREQ(dst, "");
+}
+
+TEST(NetSocketBlockingReadTest, ReadUntilEndsWhenThePeerClosesAfterSendingPartOfALine) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_BLOCKING));
+    ASSERT_EQ(pair.accepted->Send("partial", 7, 0, nullptr), 0);
+    ASSERT_EQ(pair.accepted->Close(), 0);
+    char dst[16];
+    EXPECT_EQ(pair.client.ReadUntil(dst, sizeof dst, "\r\n"), 1);
+    EXPECT_EQ(TakeAll(pair.client), "partial") << "the bytes before the close stay buffered";
+}
+
+TEST(NetSocketDatagramReadTest, OneReceiveTakesSuccessiveDatagramsInOrder) {
+    NetSocket receiver;
+    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
+    NetSocket sender;
+    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
+    ASSERT_EQ(sender.Send("abc", 3, receiver.LocalPort(), "127.0.0.1"), 0);
+    ASSERT_EQ(sender.Send("defg", 4, receiver.LocalPort(), "127.0.0.1"), 0);
+    EXPECT_TRUE(WaitFor([&] {
+        EXPECT_EQ(receiver.Receive(false), 0);
+        return receiver.BufferedBytes() >= 7;
+    }));
+    EXPECT_EQ(TakeAll(receiver), "abcdefg");
+    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1");
+}
+
+TEST(NetSocketDatagramReadTest, ADatagramLongerThanTheChunkIsLostWithAFailure) {
+    NetSocket receiver;
+    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
+    NetSocket sender;
+    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
+    const std::vector<std::uint8_t> data = PatternBytes(RECEIVE_CHUNK + 1, 2);
+    ASSERT_EQ(
+        sender.Send(data.data(), static_cast<int>(data.size()), receiver.LocalPort(), "127.0.0.1"),
+        0);
+    EXPECT_TRUE(WaitFor([&] { return receiver.Receive(false) == 1; }));
+    EXPECT_EQ(receiver.BufferedBytes(), 0u);
+
+    // A datagram of exactly one chunk fits.
+    ASSERT_EQ(sender.Send(data.data(), static_cast<int>(RECEIVE_CHUNK), receiver.LocalPort(),
+                          "127.0.0.1"),
+              0);
+    ASSERT_TRUE(ReceiveAtLeast(receiver, static_cast<std::uint32_t>(RECEIVE_CHUNK)));
+    std::vector<std::uint8_t> received(RECEIVE_CHUNK);
+    ASSERT_EQ(receiver.Read(received.data(), 0), 0);
+    EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
+}
+
+TEST(NetSocketDatagramReadTest, AnEmptyDatagramDoesNotHoldBackLaterOnes) {
+    NetSocket receiver;
+    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
+    NetSocket sender;
+    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
+    ASSERT_EQ(sender.Send("", 0, receiver.LocalPort(), "127.0.0.1"), 0);
+    ASSERT_EQ(sender.Send("xy", 2, receiver.LocalPort(), "127.0.0.1"), 0);
+    ASSERT_TRUE(ReceiveAtLeast(receiver, 2));
+    EXPECT_EQ(TakeAll(receiver), "xy");
+}

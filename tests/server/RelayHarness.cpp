@@ -1,0 +1,131 @@
+#include "tests/server/RelayHarness.h"
+
+#include "server/ServerPass.h"
+
+#include <chrono>
+#include <cstdlib>
+
+namespace {
+
+// Long enough for a loaded machine running under sanitizers; passing tests never wait for it.
+constexpr auto WAIT_LIMIT = std::chrono::seconds(20);
+
+}  // namespace
+
+RelayHarness::RelayHarness(bool displayMessages) {
+    console = open_memstream(&consoleText, &consoleSize);
+    if (console != nullptr) {
+        state.console = console;
+    }
+    state.displayMessages = displayMessages;
+    if (state.listener.Open(NS_TCP | NS_SERVER, 0, nullptr) == 0) {
+        port = state.listener.LocalPort();
+    }
+}
+
+RelayHarness::~RelayHarness() {
+    state.registry.clear();
+    state.listener.Close();
+    if (console != nullptr) {
+        std::fclose(console);
+    }
+    std::free(consoleText);
+}
+
+void RelayHarness::RunPass() {
+    ServerPass(state);
+}
+
+bool RelayHarness::RunPassesUntil(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        RunPass();
+    }
+    return true;
+}
+
+std::unique_ptr<TestClient> RelayHarness::Connect() {
+    auto client = std::make_unique<TestClient>(port);
+    if (!client->Connected()) {
+        return nullptr;
+    }
+    const std::size_t admitted = ConsoleCount("New connection from ");
+    if (!RunPassesUntil([&] { return ConsoleCount("New connection from ") > admitted; })) {
+        return nullptr;
+    }
+    return client;
+}
+
+std::unique_ptr<TestClient> RelayHarness::Join(PlayerId& id) {
+    auto client = Connect();
+    if (!client) {
+        return nullptr;
+    }
+    const auto greeted = client->ReadGreeting();
+    if (!greeted) {
+        return nullptr;
+    }
+    id = *greeted;
+    return client;
+}
+
+NetSocket* RelayHarness::Endpoint(PlayerId id) {
+    const auto entry = state.registry.find(id);
+    return entry == state.registry.end() ? nullptr : entry->second.get();
+}
+
+bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
+    const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
+    for (;;) {
+        NetSocket* endpoint = Endpoint(id);
+        if (endpoint == nullptr) {
+            return false;
+        }
+        endpoint->Receive(false);
+        if (endpoint->BufferedBytes() >= bytes) {
+            return true;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
+}
+
+bool RelayHarness::Deliver(TestClient& client, PlayerId from, std::uint8_t id, PlayerId target,
+                           std::string_view value) {
+    NetSocket* endpoint = Endpoint(from);
+    if (endpoint == nullptr) {
+        return false;
+    }
+    const std::size_t before = endpoint->BufferedBytes();
+    return client.SendFrame(id, target, value) &&
+           WaitForBuffered(from, before + FRAME_HEADER_SIZE + value.size());
+}
+
+std::string RelayHarness::Console() {
+    if (console == nullptr) {
+        return {};
+    }
+    std::fflush(console);
+    return std::string(consoleText, consoleSize);
+}
+
+std::string RelayHarness::NewConsole() {
+    const std::string text = Console();
+    const std::string fresh = text.substr(consoleTaken);
+    consoleTaken = text.size();
+    return fresh;
+}
+
+std::size_t RelayHarness::ConsoleCount(const std::string& text) {
+    const std::string all = Console();
+    std::size_t count = 0;
+    for (auto position = all.find(text); position != std::string::npos;
+         position = all.find(text, position + text.size())) {
+        ++count;
+    }
+    return count;
+}

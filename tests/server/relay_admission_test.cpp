@@ -1,0 +1,174 @@
+// Admission of players, their departure and the choice of ids.
+
+#include "server/Players.h"
+#include "tests/server/RelayHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <vector>
+
+namespace {
+
+std::vector<PlayerId> Ids(const PlayerRegistry& registry) {
+    std::vector<PlayerId> ids;
+    for (const auto& entry : registry) {
+        ids.push_back(entry.first);
+    }
+    return ids;
+}
+
+// Waits until the server's end of the player's connection shows that the client has gone.
+bool WaitUntilGone(RelayHarness& relay, PlayerId id) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    for (;;) {
+        NetSocket* endpoint = relay.Endpoint(id);
+        if (endpoint == nullptr || endpoint->IsDisconnected()) {
+            return endpoint != nullptr;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+    }
+}
+
+TEST(RelayAdmission, FirstPlayersGetTwoAndThreeAndAFreedIdGoesToTheNextClient) {
+    RelayHarness relay;
+    ASSERT_TRUE(relay.Listening());
+    PlayerId first = 0;
+    PlayerId second = 0;
+    auto firstClient = relay.Join(first);
+    const auto secondClient = relay.Join(second);
+    ASSERT_TRUE(firstClient);
+    ASSERT_TRUE(secondClient);
+    EXPECT_EQ(first, 2);
+    EXPECT_EQ(second, 3);
+    EXPECT_EQ(relay.NewConsole(),
+              "New connection from 127.0.0.1, assigned to player ID 2.\n"
+              "New connection from 127.0.0.1, assigned to player ID 3.\n");
+
+    firstClient->Close();
+    ASSERT_TRUE(relay.RunPassesUntil([&] { return relay.Endpoint(2) == nullptr; }));
+    EXPECT_EQ(relay.NewConsole(), "Player 2 left.\n");
+
+    PlayerId third = 0;
+    const auto thirdClient = relay.Join(third);
+    ASSERT_TRUE(thirdClient);
+    EXPECT_EQ(third, 2);
+    EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 3}));
+}
+
+TEST(RelayAdmission, ClientGoneBeforeItsAdmissionIsListedAndRemovedOnce) {
+    RelayHarness relay;
+    ASSERT_TRUE(relay.Listening());
+    for (const bool reset : {false, true}) {
+        SCOPED_TRACE(reset ? "reset" : "orderly close");
+        const std::size_t admittedBefore = relay.ConsoleCount("assigned to player ID 2.\n");
+        const std::size_t leftBefore = relay.ConsoleCount("Player 2 left.\n");
+        {
+            TestClient client(relay.Port());
+            ASSERT_TRUE(client.Connected());
+            reset ? client.Reset() : client.Close();
+        }
+        ASSERT_TRUE(relay.RunPassesUntil(
+            [&] { return relay.ConsoleCount("Player 2 left.\n") > leftBefore; }));
+        for (int pass = 0; pass < 5; ++pass) {
+            relay.RunPass();
+        }
+        EXPECT_EQ(relay.ConsoleCount("assigned to player ID 2.\n"), admittedBefore + 1);
+        EXPECT_EQ(relay.ConsoleCount("Player 2 left.\n"), leftBefore + 1);
+        EXPECT_TRUE(relay.state.registry.empty());
+    }
+}
+
+class RelayAdmissionOfFour : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(relay.Listening());
+        for (PlayerId expected = 2; expected <= 5; ++expected) {
+            PlayerId id = 0;
+            clients[expected] = relay.Join(id);
+            ASSERT_TRUE(clients[expected]);
+            ASSERT_EQ(id, expected);
+        }
+        relay.NewConsole();
+    }
+
+    void CloseAndWait(PlayerId id) {
+        clients[id]->Close();
+        ASSERT_TRUE(WaitUntilGone(relay, id)) << "player " << id;
+    }
+
+    RelayHarness relay;
+    std::unique_ptr<TestClient> clients[6];
+};
+
+TEST_F(RelayAdmissionOfFour, SweepGoesOnAfterRemovingAPlayer) {
+    CloseAndWait(3);
+    CloseAndWait(4);
+    SweepPlayers(relay.state);
+    EXPECT_EQ(relay.NewConsole(), "Player 3 left.\nPlayer 4 left.\n");
+    EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 5}));
+}
+
+TEST_F(RelayAdmissionOfFour, SweepDropsAnEmptyEntrySilentlyAndGoesOn) {
+    relay.state.registry[3].reset();
+    CloseAndWait(4);
+    SweepPlayers(relay.state);
+    EXPECT_EQ(relay.NewConsole(), "Player 4 left.\n");
+    EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 5}));
+}
+
+TEST_F(RelayAdmissionOfFour, OnePassRemovesEveryGonePlayer) {
+    CloseAndWait(3);
+    CloseAndWait(4);
+    relay.RunPass();
+    EXPECT_EQ(relay.NewConsole(), "Player 3 left.\nPlayer 4 left.\n");
+    EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 5}));
+}
+
+TEST(RelayAdmission, LowestFreePlayerIdFillsTheFirstGap) {
+    PlayerRegistry registry;
+    EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{2});
+    registry.emplace(3, nullptr);
+    EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{2});
+    registry.emplace(2, nullptr);
+    registry.emplace(5, nullptr);
+    EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{4});
+    registry.emplace(4, nullptr);
+    EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{6});
+
+    registry.clear();
+    for (unsigned id = FIRST_PLAYER_ID; id < LAST_PLAYER_ID; ++id) {
+        registry.emplace(static_cast<PlayerId>(id), nullptr);
+    }
+    EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{65535});
+    registry.emplace(LAST_PLAYER_ID, nullptr);
+    EXPECT_EQ(LowestFreePlayerId(registry), std::nullopt);
+    registry.erase(40000);
+    EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{40000});
+}
+
+TEST(RelayAdmission, ConnectionIsClosedAtOnceWhenEveryIdIsTaken) {
+    RelayHarness relay;
+    ASSERT_TRUE(relay.Listening());
+    // Empty entries hold every id; AdmitPlayer is called alone since a sweep would drop them.
+    for (unsigned id = FIRST_PLAYER_ID; id <= LAST_PLAYER_ID; ++id) {
+        relay.state.registry.emplace(static_cast<PlayerId>(id), nullptr);
+    }
+    TestClient client(relay.Port());
+    ASSERT_TRUE(client.Connected());
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (relay.ConsoleCount("Refused a connection") == 0 &&
+           std::chrono::steady_clock::now() < deadline) {
+        AdmitPlayer(relay.state);
+    }
+    EXPECT_EQ(relay.Console(), "Refused a connection from 127.0.0.1: every player ID is taken.\n");
+    EXPECT_TRUE(client.ClosedByPeer());
+    EXPECT_EQ(relay.state.registry.size(), std::size_t{LAST_PLAYER_ID} - 1);
+    for (const auto& entry : relay.state.registry) {
+        ASSERT_EQ(entry.second, nullptr) << "player " << entry.first;
+    }
+}
+
+}  // namespace

@@ -20,7 +20,10 @@ std::uint8_t* ByteBuffer::PrepareAppend(std::size_t length) {
             std::memmove(storage.data(), storage.data() + readIndex, unread);
         } else {
             std::vector<std::uint8_t> grown(std::max(storage.size() * 2, unread + length));
-            std::memcpy(grown.data(), storage.data() + readIndex, unread);
+            // An empty vector's data() may be null, which memcpy must not get even for 0 bytes.
+            if (unread > 0) {
+                std::memcpy(grown.data(), storage.data() + readIndex, unread);
+            }
             storage.swap(grown);
         }
         readIndex = 0;

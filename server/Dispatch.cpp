@@ -18,7 +18,10 @@ bool TakeWholeMessage(NetSocket& endpoint, RelayMessage& message) {
         return false;
     }
     endpoint.Read(header, FRAME_HEADER_SIZE);
-    endpoint.Read(message.value, decoded.length);
+    // A read of 0 bytes would take the whole buffer.
+    if (decoded.length > 0) {
+        endpoint.Read(message.value, decoded.length);
+    }
     message.id = decoded.id;
     message.target = decoded.target;
     message.length = decoded.length;

@@ -83,8 +83,9 @@ bool RelayModel::Connected(const ModelSlot& slot) const {
     if (slot.sendFailed) {
         return false;
     }
-    // The end of the stream shows only once every byte in front of it has been taken.
-    return !((slot.finished || slot.reset) && slot.written.size() == slot.pulled);
+    // A reset ends the connection at once; an orderly end shows only once every byte in front
+    // of it has been taken.
+    return !slot.reset && !(slot.finished && slot.written.size() == slot.pulled);
 }
 
 void RelayModel::Sweep() {

@@ -22,14 +22,26 @@ bool LoopbackClient::Connect(std::uint16_t port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
+    // Non-blocking, so that a signal (libFuzzer's timer) cannot cut the connect short.
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        Reset();
-        return false;
+        int error = errno;
+        if (error == EINPROGRESS) {
+            pollfd watched{fd, POLLOUT, 0};
+            while (poll(&watched, 1, -1) < 0 && errno == EINTR) {
+                continue;
+            }
+            socklen_t errorLength = sizeof error;
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorLength);
+        }
+        if (error != 0) {
+            Reset();
+            return false;
+        }
     }
     socklen_t length = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     localPort = ntohs(address.sin_port);
-    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
     return true;
 }
 

@@ -27,7 +27,7 @@ test-tsan:
 	@cmake --build --preset tsan --target $(THREAD_TESTS)
 	@ctest --preset tsan
 
-ci: test test-asan test-tsan
+ci: test test-asan test-tsan fuzz
 
 format:
 	@git ls-files '*.h' '*.cpp' | xargs clang-format -i
@@ -38,3 +38,23 @@ bench:
 	@cmake --preset default -DVOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset default --target vor-bench
 	@build/default/bench/vor-bench
+
+# The relay fuzzer (clang and libFuzzer): fuzz-replay runs the committed corpus once; fuzz then
+# fuzzes for FUZZ_SECONDS, growing a copy of the corpus under build/fuzz, and fails on any crash
+# or broken invariant.
+FUZZ_SECONDS ?= 60
+
+.PHONY: fuzz-build fuzz-replay fuzz
+
+fuzz-build:
+	@scripts/dependencies --with-fuzz
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz
+
+fuzz-replay: fuzz-build
+	@ctest --preset fuzz
+
+fuzz: fuzz-replay
+	@mkdir -p build/fuzz/grown
+	@build/fuzz/fuzz/relay_fuzzer -max_total_time=$(FUZZ_SECONDS) -timeout=60 -max_len=4096 \
+		-print_final_stats=1 -artifact_prefix=build/fuzz/ build/fuzz/grown fuzz/corpus

@@ -191,6 +191,14 @@ bool PollReadableMany(const SocketHandle* socks, std::size_t count, std::uint8_t
 }
 
 PeekResult PeekOneByte(SocketHandle sock) {
+    // After a reset the bytes that came before it can still be read here, but the peer has
+    // aborted the connection: it is gone, whatever it left unread.
+    tcp_info info{};
+    socklen_t infoLength = sizeof info;
+    if (getsockopt(Fd(sock), IPPROTO_TCP, TCP_INFO, &info, &infoLength) == 0 &&
+        info.tcpi_state == TCP_CLOSE) {
+        return PeekResult::ConnectionGone;
+    }
     unsigned char byte = 0;
     ssize_t result;
     do {

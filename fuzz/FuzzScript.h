@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// The players a script can drive at once.
+inline constexpr int SCRIPT_SLOTS = 8;
+
+enum class EventKind { Connect, WriteBytes, HalfClose, Reset, ToggleReading, Pass };
+
+struct ScriptEvent {
+    EventKind kind = EventKind::Pass;
+    int slot = 0;
+    std::vector<std::uint8_t> bytes;
+    int passes = 1;
+};
+
+struct FuzzScript {
+    bool displayMessages = false;
+    std::vector<ScriptEvent> events;
+};
+
+// The first byte chooses the display; then each event starts with a byte whose low three bits
+// are the kind, the next three the slot and the top two a parameter:
+//   0 connect, 1 raw bytes (length byte, bytes), 2 one frame (id, target choice, length, value
+//   bytes, the value padded when the input ends), 3 half-close, 4 reset, 5 stop or resume
+//   reading, 6 one pass, 7 two to eight passes.
+FuzzScript DecodeScript(const std::uint8_t* data, std::size_t size);

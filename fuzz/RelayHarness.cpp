@@ -1,0 +1,366 @@
+#include "fuzz/RelayHarness.h"
+
+#include "fuzz/LoopbackClient.h"
+#include "fuzz/RelayModel.h"
+#include "fuzz/ServerSideView.h"
+#include "server/ServerPass.h"
+#include "server/ServerState.h"
+
+#include <array>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Total bytes one client may write: far below what the sockets and the server's receive bound
+// hold, so that no write ever waits and every written byte reaches the server before a pass.
+constexpr std::size_t CLIENT_WRITE_CAP = 48 * 1024;
+// How long the kernel may take to carry bytes over loopback before the harness gives up. Only
+// a broken connection or a wrong model ever comes near it.
+constexpr auto KERNEL_PATIENCE = std::chrono::seconds(10);
+
+struct ClientSlot {
+    LoopbackClient client;
+    bool reading = true;
+    bool halfClosed = false;
+    bool reset = false;
+    // The client's port, which names the connection also after the client has gone.
+    std::uint16_t port = 0;
+    std::vector<std::uint8_t> received;
+    std::size_t parsed = 0;
+    std::size_t matched = 0;
+
+    void Clear() {
+        client.Reset();
+        reading = true;
+        halfClosed = false;
+        reset = false;
+        port = 0;
+        received.clear();
+        parsed = 0;
+        matched = 0;
+    }
+};
+
+bool IsDecimal(const std::vector<std::uint8_t>& value) {
+    std::size_t at = (!value.empty() && value[0] == '-') ? 1 : 0;
+    if (at >= value.size() || value.size() > 11) {
+        return false;
+    }
+    for (; at < value.size(); ++at) {
+        if (value[at] < '0' || value[at] > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+class RelayHarness {
+public:
+    explicit RelayHarness(const FuzzScript& events);
+    ~RelayHarness();
+    void Run();
+
+private:
+    [[noreturn]] void Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    void Apply(const ScriptEvent& event);
+    bool Live(int slot) const;
+    void Settle(int slot);
+    void RunPass();
+    void CheckServer();
+    void Drain(int slot);
+    void CheckFrames(int slot);
+    void Finish(int slot);
+
+    const FuzzScript& script;
+    std::size_t eventIndex = 0;
+    RelayModel model;
+    ServerState state;
+    char* consoleText = nullptr;
+    std::size_t consoleSize = 0;
+    std::size_t consoleSeen = 0;
+    ServerSideView view;
+    std::uint16_t port = 0;
+    std::array<ClientSlot, SCRIPT_SLOTS> clients;
+};
+
+RelayHarness::RelayHarness(const FuzzScript& events)
+    : script(events), model(events.displayMessages) {
+    state.displayMessages = events.displayMessages;
+    state.console = open_memstream(&consoleText, &consoleSize);
+    if (state.console == nullptr || !view.IsOpen() ||
+        state.listener.Open(NS_TCP | NS_SERVER, 0, nullptr) != 0) {
+        Fail("cannot set up the relay, its console or the kernel view");
+    }
+    port = state.listener.LocalPort();
+}
+
+RelayHarness::~RelayHarness() {
+    // Clients first: the server's ends then close without lingering in TIME_WAIT.
+    for (ClientSlot& slot : clients) {
+        slot.client.Reset();
+    }
+    state.registry.clear();
+    state.listener.Close();
+    std::fclose(state.console);
+    std::free(consoleText);
+}
+
+void RelayHarness::Fail(const char* format, ...) {
+    std::fprintf(stderr, "relay fuzz: after event %zu of %zu: ", eventIndex, script.events.size());
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+    std::abort();
+}
+
+bool RelayHarness::Live(int slot) const {
+    const SlotPhase phase = model.Slot(slot).phase;
+    return phase == SlotPhase::Queued || phase == SlotPhase::Player;
+}
+
+void RelayHarness::Run() {
+    for (eventIndex = 0; eventIndex < script.events.size(); ++eventIndex) {
+        Apply(script.events[eventIndex]);
+    }
+    // Two last passes, so that what the script left behind is handled too.
+    RunPass();
+    RunPass();
+    for (int slot = 0; slot < SCRIPT_SLOTS; ++slot) {
+        if (!Live(slot) || clients[slot].reset) {
+            continue;
+        }
+        ClientSlot& client = clients[slot];
+        const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
+        while (client.matched < model.Slot(slot).expected.size()) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                Fail("slot %d read %zu of %zu frames", slot, client.matched,
+                     model.Slot(slot).expected.size());
+            }
+            client.client.WaitReadable(10);
+            Drain(slot);
+        }
+        Drain(slot);
+        if (client.parsed != client.received.size()) {
+            Fail("slot %d holds %zu bytes that are no whole frame", slot,
+                 client.received.size() - client.parsed);
+        }
+    }
+}
+
+void RelayHarness::Apply(const ScriptEvent& event) {
+    const int slot = event.slot;
+    ClientSlot& client = clients[slot];
+    const bool canWrite = Live(slot) && !client.halfClosed && !client.reset;
+    switch (event.kind) {
+        case EventKind::Connect:
+            if (model.Slot(slot).phase != SlotPhase::Free) {
+                return;
+            }
+            client.Clear();
+            if (!client.client.Connect(port)) {
+                Fail("slot %d cannot connect", slot);
+            }
+            client.port = client.client.LocalPort();
+            model.Connect(slot);
+            // Settled at once, so that connections queue in the order they were made.
+            Settle(slot);
+            return;
+        case EventKind::WriteBytes:
+            if (!canWrite ||
+                model.Slot(slot).written.size() + event.bytes.size() > CLIENT_WRITE_CAP) {
+                return;
+            }
+            if (!client.client.Write(event.bytes)) {
+                Fail("slot %d could not write %zu bytes at once", slot, event.bytes.size());
+            }
+            model.Write(slot, event.bytes);
+            return;
+        case EventKind::HalfClose:
+            if (canWrite) {
+                client.client.ShutdownWrite();
+                client.halfClosed = true;
+                model.HalfClose(slot);
+            }
+            return;
+        case EventKind::Reset:
+            if (!Live(slot) || client.reset) {
+                return;
+            }
+            // A reset drops what the client has not sent yet, so its bytes arrive first.
+            Settle(slot);
+            Drain(slot);
+            client.client.Reset();
+            client.reset = true;
+            model.Reset(slot);
+            return;
+        case EventKind::ToggleReading:
+            client.reading = !client.reading;
+            return;
+        case EventKind::Pass:
+            for (int pass = 0; pass < event.passes; ++pass) {
+                RunPass();
+            }
+            return;
+    }
+}
+
+void RelayHarness::Settle(int slot) {
+    const ModelSlot& expected = model.Slot(slot);
+    const std::size_t waiting = model.WaitingInSocket(slot);
+    const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
+    for (int attempt = 0;; ++attempt) {
+        const ServerSide side = view.Look(port, clients[slot].port);
+        bool settled = false;
+        if (expected.reset) {
+            settled = side.state == ServerSide::State::Missing;
+        } else if (expected.finished) {
+            // The FIN counts as one unread byte until a read reaches it.
+            settled = side.state == ServerSide::State::PeerFinished &&
+                      (waiting == 0 ? side.unread <= 1 : side.unread == waiting + 1);
+        } else {
+            settled = side.state == ServerSide::State::Established && side.unread == waiting;
+        }
+        if (settled) {
+            return;
+        }
+        if (std::chrono::steady_clock::now() > deadline) {
+            Fail("slot %d never settled: kernel state %d with %u unread, model %zu waiting%s%s",
+                 slot, static_cast<int>(side.state), side.unread, waiting,
+                 expected.finished ? ", finished" : "", expected.reset ? ", reset" : "");
+        }
+        if (attempt < 100) {
+            std::this_thread::yield();
+        } else {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+}
+
+void RelayHarness::RunPass() {
+    for (int slot = 0; slot < SCRIPT_SLOTS; ++slot) {
+        if (Live(slot)) {
+            Settle(slot);
+        }
+    }
+    ServerPass(state);
+    model.Pass();
+    CheckServer();
+    for (int slot = 0; slot < SCRIPT_SLOTS; ++slot) {
+        if (model.Slot(slot).phase == SlotPhase::Removed) {
+            Finish(slot);
+        } else if (Live(slot) && clients[slot].reading && !clients[slot].reset) {
+            Drain(slot);
+        }
+    }
+}
+
+void RelayHarness::CheckServer() {
+    std::fflush(state.console);
+    const std::string printed(consoleText + consoleSeen, consoleSize - consoleSeen);
+    consoleSeen = consoleSize;
+    const std::string expected = model.TakeConsole();
+    if (printed != expected) {
+        Fail("console printed\n%s\ninstead of\n%s", printed.c_str(), expected.c_str());
+    }
+
+    const auto& players = model.Players();
+    if (state.registry.size() != players.size()) {
+        Fail("registry holds %zu players, the model %zu", state.registry.size(), players.size());
+    }
+    auto modelPlayer = players.begin();
+    for (const auto& [id, endpoint] : state.registry) {
+        if (modelPlayer->first != id) {
+            Fail("registry holds player %d where the model has %d", static_cast<int>(id),
+                 static_cast<int>(modelPlayer->first));
+        }
+        const int slot = modelPlayer->second;
+        if (!endpoint || !endpoint->IsOpen()) {
+            Fail("player %d has no open endpoint", static_cast<int>(id));
+        }
+        if (endpoint->BufferedBytes() != model.Buffered(slot)) {
+            Fail("player %d buffers %u bytes, the model %zu", static_cast<int>(id),
+                 endpoint->BufferedBytes(), model.Buffered(slot));
+        }
+        if (endpoint->PendingOutput() != 0) {
+            Fail("player %d keeps %zu bytes of output", static_cast<int>(id),
+                 endpoint->PendingOutput());
+        }
+        ++modelPlayer;
+    }
+}
+
+void RelayHarness::Drain(int slot) {
+    ClientSlot& client = clients[slot];
+    if (client.client.IsOpen()) {
+        client.client.ReadAvailable(client.received);
+        CheckFrames(slot);
+    }
+}
+
+void RelayHarness::CheckFrames(int slot) {
+    ClientSlot& client = clients[slot];
+    const std::vector<ExpectedFrame>& expected = model.Slot(slot).expected;
+    for (;;) {
+        const std::size_t left = client.received.size() - client.parsed;
+        const std::uint8_t* front = client.received.data() + client.parsed;
+        if (left < FRAME_HEADER_SIZE || left < FRAME_HEADER_SIZE + front[3]) {
+            return;
+        }
+        const std::uint8_t id = front[0];
+        const auto target = static_cast<std::uint16_t>(front[1] | front[2] << 8);
+        const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
+                                              front + FRAME_HEADER_SIZE + front[3]);
+        if (client.matched >= expected.size()) {
+            Fail("slot %d read frame %zu (id %d, target %d, %zu bytes), the model sent %zu", slot,
+                 client.matched, id, target, value.size(), expected.size());
+        }
+        const ExpectedFrame& want = expected[client.matched];
+        const bool valueMatches = want.anyNumber ? IsDecimal(value) : value == want.value;
+        if (id != want.id || target != want.target || !valueMatches) {
+            Fail(
+                "slot %d frame %zu is (id %d, target %d, %zu bytes), the model sent (id %d, "
+                "target %d, %zu bytes)",
+                slot, client.matched, id, target, value.size(), want.id, want.target,
+                want.value.size());
+        }
+        client.parsed += FRAME_HEADER_SIZE + value.size();
+        ++client.matched;
+    }
+}
+
+void RelayHarness::Finish(int slot) {
+    ClientSlot& client = clients[slot];
+    if (client.client.IsOpen()) {
+        // The server has closed its end: everything it sent is there, then the end.
+        const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
+        while (client.client.ReadAvailable(client.received) == LoopbackClient::ReadState::Open) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                Fail("slot %d: the server never closed the connection of a departed player", slot);
+            }
+            client.client.WaitReadable(10);
+        }
+        CheckFrames(slot);
+        if (client.matched != model.Slot(slot).expected.size() ||
+            client.parsed != client.received.size()) {
+            Fail("slot %d departed having read %zu of %zu frames and %zu stray bytes", slot,
+                 client.matched, model.Slot(slot).expected.size(),
+                 client.received.size() - client.parsed);
+        }
+    }
+    client.Clear();
+    model.Release(slot);
+}
+
+}  // namespace
+
+void RunRelayScript(const FuzzScript& script) {
+    RelayHarness harness(script);
+    harness.Run();
+}

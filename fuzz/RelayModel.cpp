@@ -1,0 +1,185 @@
+#include "fuzz/RelayModel.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Unread input the server keeps per player.
+constexpr std::size_t RECEIVE_BOUND = 64 * 1024;
+
+std::vector<std::uint8_t> Digits(unsigned number) {
+    const std::string text = std::to_string(number);
+    return std::vector<std::uint8_t>(text.begin(), text.end());
+}
+
+// The value as the operator sees it: up to the first NUL, control bytes as \xNN.
+std::string Displayed(const std::vector<std::uint8_t>& value) {
+    static const char hex[] = "0123456789abcdef";
+    std::string text;
+    for (const std::uint8_t byte : value) {
+        if (byte == 0) {
+            break;
+        }
+        if (byte < 0x20 || byte == 0x7F) {
+            text += "\\x";
+            text += hex[byte >> 4];
+            text += hex[byte & 15];
+        } else {
+            text += static_cast<char>(byte);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
+void RelayModel::Connect(int slot) {
+    slots[slot] = ModelSlot{};
+    slots[slot].phase = SlotPhase::Queued;
+    acceptQueue.push_back(slot);
+}
+
+void RelayModel::Write(int slot, const std::vector<std::uint8_t>& bytes) {
+    slots[slot].written.insert(slots[slot].written.end(), bytes.begin(), bytes.end());
+}
+
+std::string RelayModel::TakeConsole() {
+    std::string text;
+    text.swap(console);
+    return text;
+}
+
+void RelayModel::Pass() {
+    Admit();
+    Sweep();
+    Dispatch();
+}
+
+void RelayModel::Admit() {
+    if (acceptQueue.empty()) {
+        return;
+    }
+    const int slot = acceptQueue.front();
+    acceptQueue.pop_front();
+    PlayerId id = FIRST_PLAYER_ID;
+    while (players.count(id) != 0) {
+        ++id;
+    }
+    players[id] = slot;
+    ModelSlot& admitted = slots[slot];
+    admitted.phase = SlotPhase::Player;
+    admitted.id = id;
+    Deliver(slot, ExpectedFrame{MSG_WELCOME, id, Digits(id), false});
+    Deliver(slot, ExpectedFrame{MSG_WELCOME, id, {}, true});
+    // A connection reset before it was accepted has no peer address any more.
+    char line[128];
+    std::snprintf(line, sizeof line, "New connection from %s, assigned to player ID %d.\n",
+                  admitted.reset ? "" : "127.0.0.1", static_cast<int>(id));
+    console += line;
+}
+
+bool RelayModel::Connected(const ModelSlot& slot) const {
+    if (slot.sendFailed) {
+        return false;
+    }
+    // A reset ends the connection at once; an orderly end shows only once every byte in front
+    // of it has been taken.
+    return !slot.reset && !(slot.finished && slot.written.size() == slot.pulled);
+}
+
+void RelayModel::Sweep() {
+    for (auto player = players.begin(); player != players.end();) {
+        player = Connected(slots[player->second]) ? std::next(player) : Remove(player);
+    }
+}
+
+void RelayModel::Pull(ModelSlot& slot) {
+    const std::size_t buffered = slot.pulled - slot.consumed;
+    const std::size_t room = buffered >= RECEIVE_BOUND ? 0 : RECEIVE_BOUND - buffered;
+    slot.pulled += std::min(room, slot.written.size() - slot.pulled);
+}
+
+void RelayModel::Deliver(int slot, const ExpectedFrame& frame) {
+    ModelSlot& receiver = slots[slot];
+    if (receiver.sendFailed) {
+        return;
+    }
+    if (receiver.reset) {
+        receiver.sendFailed = true;
+        return;
+    }
+    receiver.expected.push_back(frame);
+}
+
+std::map<PlayerId, int>::iterator RelayModel::Remove(std::map<PlayerId, int>::iterator player) {
+    char line[64];
+    std::snprintf(line, sizeof line, "Player %d left.\n", static_cast<int>(player->first));
+    console += line;
+    slots[player->second].phase = SlotPhase::Removed;
+    return players.erase(player);
+}
+
+void RelayModel::Show(std::uint8_t id, PlayerId sender, const std::vector<std::uint8_t>& value) {
+    char line[64];
+    console += "Received a message.\n";
+    std::snprintf(line, sizeof line, "ID \t= %d\nFrom \t= %d\n", static_cast<int>(id),
+                  static_cast<int>(sender));
+    console += line;
+    console += "Value \t= " + Displayed(value);
+    std::snprintf(line, sizeof line, " (%d)\n", static_cast<int>(value.size()));
+    console += line;
+}
+
+void RelayModel::Dispatch() {
+    for (auto player = players.begin(); player != players.end();) {
+        ModelSlot& slot = slots[player->second];
+        if (!Connected(slot)) {
+            player = Remove(player);
+            continue;
+        }
+        Pull(slot);
+        const std::size_t buffered = slot.pulled - slot.consumed;
+        const std::uint8_t* front = slot.written.data() + slot.consumed;
+        if (buffered < FRAME_HEADER_SIZE || buffered < FRAME_HEADER_SIZE + front[3]) {
+            ++player;
+            continue;
+        }
+        const std::uint8_t id = front[0];
+        const auto target = static_cast<PlayerId>(front[1] | front[2] << 8);
+        const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
+                                              front + FRAME_HEADER_SIZE + front[3]);
+        // The header and the value are read apart, and each read first takes in what waits.
+        Pull(slot);
+        slot.consumed += FRAME_HEADER_SIZE;
+        if (!value.empty()) {
+            Pull(slot);
+            slot.consumed += value.size();
+        }
+        const PlayerId sender = player->first;
+        if (id == MSG_LEAVE) {
+            player = Remove(player);
+            continue;
+        }
+        const ExpectedFrame relayed{id, target, value, false};
+        if (target == BROADCAST_ID) {
+            for (const auto& [receiverId, receiverSlot] : players) {
+                if (receiverId != sender) {
+                    Deliver(receiverSlot, relayed);
+                }
+            }
+        } else if (target != SERVER_ID) {
+            const auto receiver = players.find(target);
+            if (receiver != players.end()) {
+                Deliver(receiver->second, relayed);
+            }
+        }
+        if (target == BROADCAST_ID || target == SERVER_ID) {
+            if (displayMessages) {
+                Show(id, sender, value);
+            }
+            return;
+        }
+        ++player;
+    }
+}

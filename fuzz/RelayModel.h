@@ -1,0 +1,81 @@
+#pragma once
+
+#include "fuzz/FuzzScript.h"
+#include "server/RelayMessage.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+// A frame a client is to read. The second greeting carries the server clock, which the model
+// cannot know: any signed decimal number matches it.
+struct ExpectedFrame {
+    std::uint8_t id = 0;
+    std::uint16_t target = 0;
+    std::vector<std::uint8_t> value;
+    bool anyNumber = false;
+};
+
+enum class SlotPhase { Free, Queued, Player, Removed };
+
+// One client connection as the server's side of it sees it, once every byte and every close
+// the client made has reached the server's socket.
+struct ModelSlot {
+    SlotPhase phase = SlotPhase::Free;
+    PlayerId id = 0;
+    // Every byte the client wrote; the server has taken `pulled` of them into the player's
+    // buffer and handled `consumed`.
+    std::vector<std::uint8_t> written;
+    std::size_t pulled = 0;
+    std::size_t consumed = 0;
+    bool finished = false;
+    bool reset = false;
+    bool sendFailed = false;
+    std::vector<ExpectedFrame> expected;
+};
+
+// What the relay does with the connections, written from the rules of the protocol rather than
+// from the server's code, so that the two can be compared after every pass.
+class RelayModel {
+public:
+    explicit RelayModel(bool display) : displayMessages(display) {}
+
+    void Connect(int slot);
+    void Write(int slot, const std::vector<std::uint8_t>& bytes);
+    void HalfClose(int slot) { slots[slot].finished = true; }
+    void Reset(int slot) { slots[slot].reset = true; }
+    // A slot whose player has left is free again once the harness has looked at its client.
+    void Release(int slot) { slots[slot] = ModelSlot{}; }
+
+    void Pass();
+
+    const ModelSlot& Slot(int slot) const { return slots[slot]; }
+    // Bytes that have reached the server's socket and wait there.
+    std::size_t WaitingInSocket(int slot) const {
+        return slots[slot].written.size() - slots[slot].pulled;
+    }
+    std::size_t Buffered(int slot) const { return slots[slot].pulled - slots[slot].consumed; }
+    const std::map<PlayerId, int>& Players() const { return players; }
+    // The console text since the last call.
+    std::string TakeConsole();
+
+private:
+    void Admit();
+    void Sweep();
+    void Dispatch();
+    bool Connected(const ModelSlot& slot) const;
+    void Pull(ModelSlot& slot);
+    void Deliver(int slot, const ExpectedFrame& frame);
+    std::map<PlayerId, int>::iterator Remove(std::map<PlayerId, int>::iterator player);
+    void Show(std::uint8_t id, PlayerId sender, const std::vector<std::uint8_t>& value);
+
+    bool displayMessages;
+    std::array<ModelSlot, SCRIPT_SLOTS> slots;
+    std::deque<int> acceptQueue;
+    std::map<PlayerId, int> players;
+    std::string console;
+};

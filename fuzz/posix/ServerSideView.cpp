@@ -1,0 +1,90 @@
+#include "fuzz/ServerSideView.h"
+
+#include <arpa/inet.h>
+#include <linux/inet_diag.h>
+#include <linux/netlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+ServerSideView::ServerSideView() {
+    fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+}
+
+ServerSideView::~ServerSideView() {
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+ServerSide ServerSideView::Look(std::uint16_t serverPort, std::uint16_t clientPort) {
+    struct {
+        nlmsghdr header;
+        inet_diag_req_v2 request;
+    } message{};
+    message.header.nlmsg_len = sizeof message;
+    message.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
+    message.header.nlmsg_flags = NLM_F_REQUEST;
+    message.header.nlmsg_seq = ++sequence;
+    message.request.sdiag_family = AF_INET;
+    message.request.sdiag_protocol = IPPROTO_TCP;
+    message.request.idiag_states = ~0u;
+    message.request.id.idiag_sport = htons(serverPort);
+    message.request.id.idiag_dport = htons(clientPort);
+    message.request.id.idiag_src[0] = htonl(INADDR_LOOPBACK);
+    message.request.id.idiag_dst[0] = htonl(INADDR_LOOPBACK);
+    message.request.id.idiag_cookie[0] = INET_DIAG_NOCOOKIE;
+    message.request.id.idiag_cookie[1] = INET_DIAG_NOCOOKIE;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    ServerSide side;
+    if (sendto(fd, &message, sizeof message, 0, reinterpret_cast<sockaddr*>(&kernel),
+               sizeof kernel) != static_cast<ssize_t>(sizeof message)) {
+        side.state = ServerSide::State::Other;
+        return side;
+    }
+    alignas(nlmsghdr) char reply[1024];
+    for (;;) {
+        const ssize_t length = recv(fd, reply, sizeof reply, 0);
+        if (length < 0 && errno == EINTR) {
+            continue;
+        }
+        if (length < static_cast<ssize_t>(sizeof(nlmsghdr))) {
+            side.state = ServerSide::State::Other;
+            return side;
+        }
+        const auto* header = reinterpret_cast<const nlmsghdr*>(reply);
+        if (header->nlmsg_seq != sequence) {
+            continue;
+        }
+        if (header->nlmsg_type == NLMSG_ERROR) {
+            // Not found: the connection is gone from the kernel's tables.
+            return side;
+        }
+        const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+        // The lookup falls back to the listener when the connection itself is gone.
+        if (found->id.idiag_dport != htons(clientPort)) {
+            return side;
+        }
+        switch (found->idiag_state) {
+            case TCP_ESTABLISHED:
+                side.state = ServerSide::State::Established;
+                break;
+            case TCP_CLOSE_WAIT:
+                side.state = ServerSide::State::PeerFinished;
+                break;
+            case TCP_CLOSE:
+                side.state = ServerSide::State::Missing;
+                break;
+            default:
+                side.state = ServerSide::State::Other;
+                break;
+        }
+        side.unread = found->idiag_rqueue;
+        return side;
+    }
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include "tests/support/TestClient.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+// Cuts the whole frames off the front of `bytes`; the bytes of a frame that has arrived only in
+// part stay behind.
+std::vector<Frame> TakeWholeFrames(std::vector<std::uint8_t>& bytes);
+
+// Frames that carry a sender number and a sequence number in front of a known filler, so that
+// a receiver can tell a lost, repeated, reordered or corrupted frame from a good one.
+std::vector<std::uint8_t> NumberedFrame(std::uint8_t id, std::uint16_t target, std::uint8_t sender,
+                                        std::uint16_t sequence);
+struct Numbered {
+    std::uint8_t sender = 0;
+    std::uint16_t sequence = 0;
+};
+// The numbers of a frame made by NumberedFrame; false when its value is not one.
+bool ReadNumbers(const Frame& frame, Numbered& numbers);

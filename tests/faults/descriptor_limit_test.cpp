@@ -1,0 +1,70 @@
+// The server with a small limit on open descriptors, so that accepting a connection fails.
+#include "tests/support/ProcessStats.h"
+#include "tests/support/ServerProcess.h"
+#include "tests/support/TestClient.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+namespace {
+
+// Soft and hard limit alike, so that the server cannot raise it at start.
+constexpr int DESCRIPTOR_LIMIT = 16;
+
+TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
+    ServerProcess server(
+        {"prlimit",
+         "--nofile=" + std::to_string(DESCRIPTOR_LIMIT) + ":" + std::to_string(DESCRIPTOR_LIMIT),
+         "--"});
+    const std::uint16_t port = server.StartListening(false);
+    ASSERT_NE(port, 0);
+
+    // Players are admitted until no descriptor is left; the first client that is not greeted
+    // waits in the listener's queue.
+    std::vector<std::unique_ptr<TestClient>> players;
+    std::unique_ptr<TestClient> waiting;
+    for (int attempt = 0; attempt < DESCRIPTOR_LIMIT + 4 && !waiting; ++attempt) {
+        auto client = std::make_unique<TestClient>(port);
+        ASSERT_TRUE(client->Connected());
+        if (client->ReadGreeting(3000) == static_cast<std::uint16_t>(2 + players.size())) {
+            players.push_back(std::move(client));
+        } else {
+            waiting = std::move(client);
+        }
+    }
+    ASSERT_TRUE(waiting) << "the limit was never reached";
+    ASSERT_FALSE(players.empty());
+
+    // Every pass tries the accept again and fails; the server neither ends nor spins.
+    const std::optional<long> cpuBefore = CpuMilliseconds(server.Pid());
+    const auto wallBefore = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waiting->NothingArrives(2000));
+    const std::optional<long> cpuAfter = CpuMilliseconds(server.Pid());
+    const auto wallMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - wallBefore)
+                            .count();
+    ASSERT_TRUE(cpuBefore && cpuAfter);
+    EXPECT_LT(*cpuAfter - *cpuBefore, wallMs / 2) << "CPU milliseconds while accepts fail";
+    EXPECT_FALSE(server.WaitForExit(0).has_value());
+
+    // The players already in are still served.
+    ASSERT_TRUE(players.back()->SendFrame(3, 2, "full house"));
+    EXPECT_EQ(players.front()->ReadFrame(5000), (Frame{3, 2, "full house"}));
+
+    // A descriptor comes free: the waiting client is admitted with the id that was freed.
+    players.front()->Close();
+    EXPECT_TRUE(server.WaitForOutput("Player 2 left."));
+    EXPECT_EQ(waiting->ReadGreeting(5000), 2);
+    EXPECT_TRUE(server.WaitForOutputCount("assigned to player ID 2.", 2));
+
+    // And the next one waits again.
+    TestClient another(port);
+    ASSERT_TRUE(another.Connected());
+    EXPECT_TRUE(another.NothingArrives(1000));
+}
+
+}  // namespace

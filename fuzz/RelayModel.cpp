@@ -72,10 +72,10 @@ void RelayModel::Admit() {
     admitted.id = id;
     Deliver(slot, ExpectedFrame{MSG_WELCOME, id, Digits(id), false});
     Deliver(slot, ExpectedFrame{MSG_WELCOME, id, {}, true});
-    // A connection reset before it was accepted has no peer address any more.
+    // Also a connection reset before it was accepted is named by the address it came from.
     char line[128];
-    std::snprintf(line, sizeof line, "New connection from %s, assigned to player ID %d.\n",
-                  admitted.reset ? "" : "127.0.0.1", static_cast<int>(id));
+    std::snprintf(line, sizeof line, "New connection from 127.0.0.1, assigned to player ID %d.\n",
+                  static_cast<int>(id));
     console += line;
 }
 

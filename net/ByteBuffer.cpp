@@ -35,14 +35,18 @@ std::uint8_t* ByteBuffer::PrepareAppend(std::size_t length) {
 void ByteBuffer::Consume(std::size_t length) {
     readIndex += std::min(length, Size());
     if (readIndex == writeIndex) {
-        readIndex = 0;
-        writeIndex = 0;
+        Clear();
     }
 }
 
 void ByteBuffer::Clear() {
     readIndex = 0;
     writeIndex = 0;
+    // A backlog that has drained gives its storage back, so that a peer that was once slow or
+    // fast does not hold a large buffer for the rest of its connection.
+    if (storage.size() > RETAINED_CAPACITY) {
+        std::vector<std::uint8_t>().swap(storage);
+    }
 }
 
 std::size_t ByteBuffer::Find(const std::uint8_t* pattern, std::size_t length) const {

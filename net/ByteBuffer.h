@@ -9,9 +9,13 @@
 // have been consumed, so every byte costs amortised O(1).
 class ByteBuffer {
 public:
+    // Storage larger than this is released whenever the buffer becomes empty.
+    static constexpr std::size_t RETAINED_CAPACITY = 256u * 1024u;
+
     std::size_t Size() const { return writeIndex - readIndex; }
     bool Empty() const { return readIndex == writeIndex; }
     const std::uint8_t* Data() const { return storage.data() + readIndex; }
+    std::size_t Capacity() const { return storage.size(); }
 
     void Append(const void* data, std::size_t length);
     // Room for `length` more bytes at the back; Commit makes the first `written` of them part of

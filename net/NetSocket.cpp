@@ -78,7 +78,8 @@ NetSocket* NetSocket::Accept() {
     if (!IsOpen() || !(flags & NS_SERVER)) {
         return nullptr;
     }
-    const SocketHandle accepted = sockets::Accept(sock);
+    SocketAddress peer;
+    const SocketHandle accepted = sockets::Accept(sock, peer);
     if (accepted == INVALID_SOCKET_HANDLE) {
         return nullptr;
     }
@@ -88,6 +89,7 @@ NetSocket* NetSocket::Accept() {
         sockets::Close(accepted);
         return nullptr;
     }
+    endpoint->RememberAcceptedPeer(peer);
     // An endpoint that carries NS_THREADED gets its receiver, so that its buffer fills the way
     // its flags say.
     if (endpoint->flags & NS_THREADED) {

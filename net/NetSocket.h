@@ -112,12 +112,14 @@ private:
     // Writes from the front of `data` until the socket would block; false on a failed send.
     bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
     void FailConnection();
+    void RememberAcceptedPeer(const SocketAddress& peer);
     void StartReceiver();
     void StopReceiver();
 
     int flags = 0;
     sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
     ByteBuffer buffer;
+    // The sender of the latest datagram; for an accepted stream, the peer it was accepted from.
     char senderAddress[16] = {};
     Thread receiver;
     Mutex bufferLock;

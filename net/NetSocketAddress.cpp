@@ -1,5 +1,7 @@
 #include "net/NetSocket.h"
 
+#include <cstdio>
+
 using namespace sockets;
 
 namespace {
@@ -57,8 +59,15 @@ std::string NetSocket::PeerAddress() {
         return std::string(senderAddress);
     }
     SocketAddress peer;
-    if (!IsOpen() || !PeerAddressOf(sock, peer)) {
-        return std::string();
+    if (IsOpen() && PeerAddressOf(sock, peer)) {
+        return AddressToText(peer.address);
     }
-    return AddressToText(peer.address);
+    // A connection that has already been reset has no peer to ask for; the address it was
+    // accepted from still names it.
+    return std::string(senderAddress);
+}
+
+void NetSocket::RememberAcceptedPeer(const SocketAddress& peer) {
+    const std::string text = AddressToText(peer.address);
+    std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
 }

@@ -36,8 +36,9 @@ bool Bind(SocketHandle sock, const SocketAddress& address);
 bool Listen(SocketHandle sock, int backlog);
 // Waits until the connection is made or refused.
 bool Connect(SocketHandle sock, const SocketAddress& address);
-// Takes one pending connection; the new socket is non-blocking and close-on-exec.
-SocketHandle Accept(SocketHandle listener);
+// Takes one pending connection and its peer's address; the new socket is non-blocking and
+// close-on-exec.
+SocketHandle Accept(SocketHandle listener, SocketAddress& peer);
 
 enum class Readiness { NotReadable, Readable, Failed };
 Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds);

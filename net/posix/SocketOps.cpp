@@ -153,11 +153,18 @@ bool Connect(SocketHandle sock, const SocketAddress& address) {
     return getsockopt(Fd(sock), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
 }
 
-SocketHandle Accept(SocketHandle listener) {
+SocketHandle Accept(SocketHandle listener, SocketAddress& peer) {
     for (;;) {
-        const int accepted = accept4(Fd(listener), nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (accepted >= 0 || errno != EINTR) {
+        sockaddr_in platform{};
+        socklen_t length = sizeof platform;
+        const int accepted = accept4(Fd(listener), reinterpret_cast<sockaddr*>(&platform), &length,
+                                     SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (accepted >= 0) {
+            peer = FromPlatform(platform);
             return accepted;
+        }
+        if (errno != EINTR) {
+            return INVALID_SOCKET_HANDLE;
         }
     }
 }

@@ -137,4 +137,17 @@ TEST(ByteBufferTest, LargeDataAppendedInChunksIsTakenBackWhole) {
         ASSERT_EQ(buffer.Size(), appended - consumed);
     }
     EXPECT_TRUE(buffer.Empty());
+    EXPECT_LE(buffer.Capacity(), ByteBuffer::RETAINED_CAPACITY)
+        << "a drained backlog keeps its storage";
+}
+
+TEST(ByteBufferTest, SmallStorageIsKeptAcrossDrains) {
+    ByteBuffer buffer;
+    const std::string text(1000, 'k');
+    buffer.Append(text.data(), text.size());
+    const std::size_t capacity = buffer.Capacity();
+    buffer.Consume(text.size());
+    EXPECT_EQ(buffer.Capacity(), capacity);
+    buffer.Append(text.data(), text.size());
+    EXPECT_EQ(Contents(buffer), text);
 }

@@ -168,15 +168,13 @@ TEST(NetSocketLifecycleTest, IsDisconnectedMakesNoExceptionForListenersAndDatagr
     ASSERT_TRUE(pending.Connected());
     EXPECT_FALSE(listener.IsDisconnected()) << "a pending connection is not a departure";
 
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    EXPECT_FALSE(receiver.IsDisconnected());
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    ASSERT_EQ(sender.Send("", 0, receiver.LocalPort(), "127.0.0.1"), 0);
-    EXPECT_TRUE(WaitFor([&] { return receiver.IsDisconnected(); }))
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    EXPECT_FALSE(udp.receiver.IsDisconnected());
+    ASSERT_EQ(udp.Send("", 0), 0);
+    EXPECT_TRUE(WaitFor([&] { return udp.receiver.IsDisconnected(); }))
         << "a pending empty datagram reads as an ended connection";
-    EXPECT_TRUE(receiver.IsConnected());
+    EXPECT_TRUE(udp.receiver.IsConnected());
 }
 
 TEST(NetSocketLifecycleTest, ClientOpenToAPortNobodyListensOnFailsButStaysOpenUntilClose) {

@@ -96,30 +96,28 @@ TEST_F(NetSocketNamespaceTest, BytesFromTheHighHalfAreNotLetters) {
 }
 
 TEST_F(NetSocketNamespaceTest, SenderAddressNamesTheSenderOfTheLastDatagram) {
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    ASSERT_EQ(sender.Send("abc", 3, receiver.LocalPort(), "127.0.0.1"), 0);
-    ASSERT_EQ(sender.Send("defg", 4, receiver.LocalPort(), OTHER_LOCAL), 0);
-    ASSERT_TRUE(ReceiveAtLeast(receiver, 7));
-    EXPECT_EQ(TakeAll(receiver), "abcdefg");
-    EXPECT_EQ(receiver.PeerAddress(), OTHER_LOCAL);
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    ASSERT_EQ(udp.Send("abc", 3), 0);
+    ASSERT_EQ(udp.Send("defg", 4, OTHER_LOCAL), 0);
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 7));
+    EXPECT_EQ(TakeAll(udp.receiver), "abcdefg");
+    EXPECT_EQ(udp.receiver.PeerAddress(), OTHER_LOCAL);
 
-    ASSERT_EQ(sender.Send("hi", 2, receiver.LocalPort(), "127.0.0.1"), 0);
-    ASSERT_TRUE(ReceiveAtLeast(receiver, 2));
-    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1");
-    ASSERT_EQ(sender.Send("yo", 2, receiver.LocalPort(), OTHER_LOCAL), 0);
-    ASSERT_TRUE(ReceiveAtLeast(receiver, 4));
-    ASSERT_EQ(receiver.Close(), 0);
-    EXPECT_EQ(receiver.PeerAddress(), OTHER_LOCAL);
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    EXPECT_EQ(receiver.PeerAddress(), OTHER_LOCAL);
+    ASSERT_EQ(udp.Send("hi", 2), 0);
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 2));
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
+    ASSERT_EQ(udp.Send("yo", 2, OTHER_LOCAL), 0);
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 4));
+    ASSERT_EQ(udp.receiver.Close(), 0);
+    EXPECT_EQ(udp.receiver.PeerAddress(), OTHER_LOCAL);
+    ASSERT_EQ(udp.receiver.Open(NS_UDP, 0, nullptr), 0);
+    EXPECT_EQ(udp.receiver.PeerAddress(), OTHER_LOCAL);
 
     // A threaded endpoint records its senders the same way.
     NetSocket threaded;
     ASSERT_EQ(threaded.Open(NS_UDP | NS_THREADED, 0, nullptr), 0);
-    ASSERT_EQ(sender.Send("t", 1, threaded.LocalPort(), OTHER_LOCAL), 0);
+    ASSERT_EQ(udp.sender.Send("t", 1, threaded.LocalPort(), OTHER_LOCAL), 0);
     ASSERT_TRUE(WaitFor([&] { return threaded.BufferedBytes() == 1; }));
     EXPECT_EQ(threaded.PeerAddress(), OTHER_LOCAL);
 }

@@ -216,49 +216,39 @@ TEST(NetSocketBlockingReadTest, ReadUntilEndsWhenThePeerClosesAfterSendingPartOf
 }
 
 TEST(NetSocketDatagramReadTest, OneReceiveTakesSuccessiveDatagramsInOrder) {
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    ASSERT_EQ(sender.Send("abc", 3, receiver.LocalPort(), "127.0.0.1"), 0);
-    ASSERT_EQ(sender.Send("defg", 4, receiver.LocalPort(), "127.0.0.1"), 0);
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    ASSERT_EQ(udp.Send("abc", 3), 0);
+    ASSERT_EQ(udp.Send("defg", 4), 0);
     EXPECT_TRUE(WaitFor([&] {
-        EXPECT_EQ(receiver.Receive(false), 0);
-        return receiver.BufferedBytes() >= 7;
+        EXPECT_EQ(udp.receiver.Receive(false), 0);
+        return udp.receiver.BufferedBytes() >= 7;
     }));
-    EXPECT_EQ(TakeAll(receiver), "abcdefg");
-    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1");
+    EXPECT_EQ(TakeAll(udp.receiver), "abcdefg");
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
 }
 
 TEST(NetSocketDatagramReadTest, ADatagramLongerThanTheChunkIsLostWithAFailure) {
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
     const std::vector<std::uint8_t> data = PatternBytes(RECEIVE_CHUNK + 1, 2);
-    ASSERT_EQ(
-        sender.Send(data.data(), static_cast<int>(data.size()), receiver.LocalPort(), "127.0.0.1"),
-        0);
-    EXPECT_TRUE(WaitFor([&] { return receiver.Receive(false) == 1; }));
-    EXPECT_EQ(receiver.BufferedBytes(), 0u);
+    ASSERT_EQ(udp.Send(data.data(), static_cast<int>(data.size())), 0);
+    EXPECT_TRUE(WaitFor([&] { return udp.receiver.Receive(false) == 1; }));
+    EXPECT_EQ(udp.receiver.BufferedBytes(), 0u);
 
     // A datagram of exactly one chunk fits.
-    ASSERT_EQ(sender.Send(data.data(), static_cast<int>(RECEIVE_CHUNK), receiver.LocalPort(),
-                          "127.0.0.1"),
-              0);
-    ASSERT_TRUE(ReceiveAtLeast(receiver, static_cast<std::uint32_t>(RECEIVE_CHUNK)));
+    ASSERT_EQ(udp.Send(data.data(), static_cast<int>(RECEIVE_CHUNK)), 0);
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, static_cast<std::uint32_t>(RECEIVE_CHUNK)));
     std::vector<std::uint8_t> received(RECEIVE_CHUNK);
-    ASSERT_EQ(receiver.Read(received.data(), 0), 0);
+    ASSERT_EQ(udp.receiver.Read(received.data(), 0), 0);
     EXPECT_TRUE(std::equal(received.begin(), received.end(), data.begin()));
 }
 
 TEST(NetSocketDatagramReadTest, AnEmptyDatagramDoesNotHoldBackLaterOnes) {
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    ASSERT_EQ(sender.Send("", 0, receiver.LocalPort(), "127.0.0.1"), 0);
-    ASSERT_EQ(sender.Send("xy", 2, receiver.LocalPort(), "127.0.0.1"), 0);
-    ASSERT_TRUE(ReceiveAtLeast(receiver, 2));
-    EXPECT_EQ(TakeAll(receiver), "xy");
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    ASSERT_EQ(udp.Send("", 0), 0);
+    ASSERT_EQ(udp.Send("xy", 2), 0);
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 2));
+    EXPECT_EQ(TakeAll(udp.receiver), "xy");
 }

@@ -41,14 +41,12 @@ TEST(NetSocketSendTest, SendDelimitedPutsDataThenDelimiterOnTheWire) {
     EXPECT_EQ(*bytes, (std::vector<std::uint8_t>{'a', 'b', 'c', 0x0D, 0x0A}));
     EXPECT_TRUE(peer.NothingArrives(200)) << "the delimiter's NUL is not sent";
 
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    sender.SendDelimited("abc", 3, "\r\n", receiver.LocalPort(), "127.0.0.1");
-    ASSERT_TRUE(ReceiveAtLeast(receiver, 5));
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    udp.sender.SendDelimited("abc", 3, "\r\n", udp.receiver.LocalPort(), "127.0.0.1");
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 5));
     char line[8];
-    EXPECT_EQ(receiver.ReadUntil(line, sizeof line, "\r\n"), 0);
+    EXPECT_EQ(udp.receiver.ReadUntil(line, sizeof line, "\r\n"), 0);
     EXPECT_STREQ(line, "abc");
 }
 
@@ -77,18 +75,16 @@ TEST(NetSocketSendTest, PeerAddressOfStreamsAndDatagrams) {
     EXPECT_EQ(pair.accepted->PeerAddress(), "127.0.0.1");
     EXPECT_EQ(pair.client.PeerAddress(), "127.0.0.1");
 
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    EXPECT_EQ(receiver.PeerAddress(), "");
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    ASSERT_EQ(sender.Send("x", 1, receiver.LocalPort(), "127.0.0.1"), 0);
-    ASSERT_TRUE(ReceiveAtLeast(receiver, 1));
-    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1");
-    ASSERT_EQ(receiver.Close(), 0);
-    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1");
-    ASSERT_EQ(receiver.Open(NS_UDP, 0, nullptr), 0);
-    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1") << "Open keeps the last sender";
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    EXPECT_EQ(udp.receiver.PeerAddress(), "");
+    ASSERT_EQ(udp.Send("x", 1), 0);
+    ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 1));
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
+    ASSERT_EQ(udp.receiver.Close(), 0);
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
+    ASSERT_EQ(udp.receiver.Open(NS_UDP, 0, nullptr), 0);
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1") << "Open keeps the last sender";
 }
 
 TEST(NetSocketSendTest, ABlockingEndpointWritesTheWholeBuffer) {

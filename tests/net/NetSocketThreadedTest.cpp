@@ -129,24 +129,20 @@ TEST(NetSocketThreadedTest, AThreadedListenerHandsItsAcceptedEndpointsAReceiver)
 }
 
 TEST(NetSocketThreadedTest, AThreadedDatagramEndpointCollectsDatagrams) {
-    NetSocket receiver;
-    ASSERT_EQ(receiver.Open(NS_UDP | NS_THREADED, 0, nullptr), 0);
-    NetSocket sender;
-    ASSERT_EQ(sender.Open(NS_UDP, 0, nullptr), 0);
-    EXPECT_EQ(receiver.PeerAddress(), "");
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open(NS_UDP | NS_THREADED));
+    EXPECT_EQ(udp.receiver.PeerAddress(), "");
     std::string expected;
     for (int i = 0; i < 100; ++i) {
         const std::string datagram = "d" + std::to_string(i) + ";";
         expected += datagram;
-        ASSERT_EQ(sender.Send(datagram.data(), static_cast<int>(datagram.size()),
-                              receiver.LocalPort(), "127.0.0.1"),
-                  0);
+        ASSERT_EQ(udp.Send(datagram.data(), static_cast<int>(datagram.size())), 0);
         // Read while the receiver thread may be writing it.
-        const std::string peer = receiver.PeerAddress();
+        const std::string peer = udp.receiver.PeerAddress();
         EXPECT_TRUE(peer.empty() || peer == "127.0.0.1") << peer;
     }
-    ASSERT_TRUE(WaitFor([&] { return receiver.BufferedBytes() == expected.size(); }));
-    EXPECT_EQ(TakeAll(receiver), expected);
-    EXPECT_EQ(receiver.PeerAddress(), "127.0.0.1");
-    EXPECT_EQ(receiver.Close(), 0);
+    ASSERT_TRUE(WaitFor([&] { return udp.receiver.BufferedBytes() == expected.size(); }));
+    EXPECT_EQ(TakeAll(udp.receiver), expected);
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
+    EXPECT_EQ(udp.receiver.Close(), 0);
 }

@@ -40,6 +40,14 @@ std::vector<std::uint8_t> PatternBytes(std::size_t count, unsigned seed) {
     return bytes;
 }
 
+bool DatagramPair::Open(int receiverFlags) {
+    return receiver.Open(receiverFlags, 0, nullptr) == 0 && sender.Open(NS_UDP, 0, nullptr) == 0;
+}
+
+int DatagramPair::Send(const void* data, int length, const char* host) {
+    return sender.Send(data, length, receiver.LocalPort(), host);
+}
+
 std::unique_ptr<NetSocket> AcceptOne(NetSocket& listener) {
     std::unique_ptr<NetSocket> accepted;
     WaitFor([&] {

@@ -35,5 +35,15 @@ struct LoopbackPair {
     bool Connect(int listenerFlags = NS_TCP | NS_SERVER, int clientFlags = NS_TCP);
 };
 
+// A datagram receiver on a free loopback port and a sender that writes to it.
+struct DatagramPair {
+    NetSocket receiver;
+    NetSocket sender;
+
+    bool Open(int receiverFlags = NS_UDP);
+    // Sends one datagram from `sender` to the receiver's port at `host`; Send's result.
+    int Send(const void* data, int length, const char* host = "127.0.0.1");
+};
+
 // Takes the next pending connection of `listener`, waiting for it to arrive.
 std::unique_ptr<NetSocket> AcceptOne(NetSocket& listener);

@@ -1,12 +1,11 @@
 #pragma once
 
-#include "tests/server/RelayHarness.h"
+#include "tests/server/JoinedPlayers.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdio>
-#include <memory>
 #include <string>
 
 inline constexpr auto TEST_TIME_LIMIT = std::chrono::seconds(90);
@@ -20,21 +19,8 @@ inline std::string NumberedValue(std::uint32_t sequence) {
 }
 
 // Four players on an in-process server, for tests that load one of them.
-class RelayBounds : public testing::Test {
+class RelayBounds : public JoinedPlayers<5> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay.Listening());
-        for (PlayerId expected = 2; expected <= 5; ++expected) {
-            PlayerId id = 0;
-            clients[expected] = relay.Join(id);
-            ASSERT_TRUE(clients[expected]);
-            ASSERT_EQ(id, expected);
-        }
-        relay.NewConsole();
-    }
-
-    TestClient& Player(PlayerId id) { return *clients[id]; }
-
     // Players `a` and `b` still reach each other.
     void ExpectRelayBetween(PlayerId a, PlayerId b, std::uint32_t round) {
         const std::string value = "ping " + std::to_string(round);
@@ -44,7 +30,4 @@ protected:
         ASSERT_EQ(Player(b).ReadFrame(), (Frame{2, b, value}));
         ASSERT_EQ(Player(a).ReadFrame(), (Frame{3, a, value}));
     }
-
-    RelayHarness relay;
-    std::unique_ptr<TestClient> clients[6];
 };

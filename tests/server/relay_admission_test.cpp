@@ -1,7 +1,7 @@
 // Admission of players, their departure and the choice of ids.
 
 #include "server/Players.h"
-#include "tests/server/RelayHarness.h"
+#include "tests/server/JoinedPlayers.h"
 
 #include <gtest/gtest.h>
 
@@ -81,26 +81,12 @@ TEST(RelayAdmission, ClientGoneBeforeItsAdmissionIsListedAndRemovedOnce) {
     }
 }
 
-class RelayAdmissionOfFour : public testing::Test {
+class RelayAdmissionOfFour : public JoinedPlayers<5> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay.Listening());
-        for (PlayerId expected = 2; expected <= 5; ++expected) {
-            PlayerId id = 0;
-            clients[expected] = relay.Join(id);
-            ASSERT_TRUE(clients[expected]);
-            ASSERT_EQ(id, expected);
-        }
-        relay.NewConsole();
-    }
-
     void CloseAndWait(PlayerId id) {
-        clients[id]->Close();
+        Player(id).Close();
         ASSERT_TRUE(WaitUntilGone(relay, id)) << "player " << id;
     }
-
-    RelayHarness relay;
-    std::unique_ptr<TestClient> clients[6];
 };
 
 TEST_F(RelayAdmissionOfFour, SweepGoesOnAfterRemovingAPlayer) {

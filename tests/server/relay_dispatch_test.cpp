@@ -1,7 +1,7 @@
 // The dispatch phase: what each kind of message does, and how much of it one pass handles.
 
 #include "server/Players.h"
-#include "tests/server/RelayHarness.h"
+#include "tests/server/JoinedPlayers.h"
 
 #include <gtest/gtest.h>
 
@@ -18,30 +18,10 @@ std::string Shown(int id, int from, const std::string& value, int length) {
            std::to_string(length) + ")\n";
 }
 
-class RelayDispatch : public testing::Test {
+// Players 2 to 4, with the messages the server gets shown on its console.
+class RelayDispatch : public JoinedPlayers<4> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay.Listening());
-        for (PlayerId expected = 2; expected <= 4; ++expected) {
-            PlayerId id = 0;
-            clients[expected] = relay.Join(id);
-            ASSERT_TRUE(clients[expected]);
-            ASSERT_EQ(id, expected);
-        }
-        relay.NewConsole();
-    }
-
-    TestClient& Player(PlayerId id) { return *clients[id]; }
-
-    // A marker sent from `from` is the next frame `to` reads: nothing else reached it before.
-    void ExpectNothingBeforeMarker(PlayerId from, PlayerId to) {
-        ASSERT_TRUE(relay.Deliver(Player(from), from, 42, to, "marker"));
-        relay.RunPass();
-        EXPECT_EQ(Player(to).ReadFrame(), (Frame{42, to, "marker"})) << "player " << to;
-    }
-
-    RelayHarness relay{true};
-    std::unique_ptr<TestClient> clients[5];
+    RelayDispatch() : JoinedPlayers(true) {}
 };
 
 TEST_F(RelayDispatch, BroadcastIsRelayedAndShownAndEndsThePass) {

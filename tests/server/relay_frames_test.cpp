@@ -3,7 +3,7 @@
 #include "server/Players.h"
 #include "server/RelayMessage.h"
 #include "sync/Clock.h"
-#include "tests/server/RelayHarness.h"
+#include "tests/server/JoinedPlayers.h"
 
 #include <gtest/gtest.h>
 
@@ -110,30 +110,10 @@ TEST(RelayFrames, TargetAboveOneByteReachesItsPlayer) {
     EXPECT_EQ(far.ReadExactly(5), (Bytes{0x05, 0x01, 0x02, 0x01, 'v'}));
 }
 
-class RelayFramesAmongThree : public testing::Test {
+// Players 2 to 4, with the messages the server gets shown on its console.
+class RelayFramesAmongThree : public JoinedPlayers<4> {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(relay.Listening());
-        for (PlayerId expected = 2; expected <= 4; ++expected) {
-            PlayerId id = 0;
-            clients[expected] = relay.Join(id);
-            ASSERT_TRUE(clients[expected]);
-            ASSERT_EQ(id, expected);
-        }
-    }
-
-    TestClient& Player(PlayerId id) { return *clients[id]; }
-
-    // Sends a marker from `from` to `to` and checks that it is the next frame `to` reads, so
-    // that nothing else reached `to` before it.
-    void ExpectNothingBeforeMarker(PlayerId from, PlayerId to) {
-        ASSERT_TRUE(relay.Deliver(Player(from), from, 42, to, "marker"));
-        relay.RunPass();
-        EXPECT_EQ(Player(to).ReadFrame(), (Frame{42, to, "marker"})) << "player " << to;
-    }
-
-    RelayHarness relay{true};
-    std::unique_ptr<TestClient> clients[5];
+    RelayFramesAmongThree() : JoinedPlayers(true) {}
 };
 
 TEST_F(RelayFramesAmongThree, BroadcastReachesEveryoneButTheSender) {
@@ -154,7 +134,6 @@ TEST_F(RelayFramesAmongThree, PlayerNamingItselfGetsItsMessageBack) {
 }
 
 TEST_F(RelayFramesAmongThree, UnknownTargetIsDroppedWithoutATrace) {
-    relay.NewConsole();
     ASSERT_TRUE(relay.Deliver(Player(2), 2, 6, 77, "lost"));
     relay.RunPass();
     EXPECT_EQ(relay.NewConsole(), "");

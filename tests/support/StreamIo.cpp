@@ -1,6 +1,7 @@
 #include "tests/support/StreamIo.h"
 
-#include <arpa/inet.h>
+#include "tests/support/TestClient.h"
+
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -16,14 +17,7 @@ NarrowClient::NarrowClient(std::uint16_t port) {
     const int window = 4096;
     setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &segment, sizeof segment);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &window, sizeof window);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        close(fd);
-        fd = -1;
-    }
+    fd = ConnectToLoopback(fd, port);
 }
 
 NarrowClient::~NarrowClient() {

@@ -33,16 +33,20 @@ std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
     return frame;
 }
 
-TestClient::TestClient(std::uint16_t port) {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+int ConnectToLoopback(int fd, std::uint16_t port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         close(fd);
-        fd = -1;
+        return -1;
     }
+    return fd;
+}
+
+TestClient::TestClient(std::uint16_t port) {
+    fd = ConnectToLoopback(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0), port);
 }
 
 TestClient::~TestClient() {

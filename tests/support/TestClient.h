@@ -18,6 +18,10 @@ struct Frame {
 std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
                                           std::string_view value);
 
+// Connects the TCP socket `fd` to `port` on loopback: `fd` when connected; otherwise the socket
+// is closed and the result is -1 (as it is for an `fd` of -1).
+int ConnectToLoopback(int fd, std::uint16_t port);
+
 // A plain loopback TCP client on the platform's own calls, so that tests look at the server
 // from outside, as a real player would.
 class TestClient {

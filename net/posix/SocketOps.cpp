@@ -51,6 +51,19 @@ bool SetMembership(SocketHandle sock, int option, std::uint32_t group,
     return setsockopt(Fd(sock), IPPROTO_IP, option, &membership, sizeof membership) == 0;
 }
 
+// getpeername or getsockname, for IPv4 sockets only.
+bool QueryAddress(int (*query)(int, sockaddr*, socklen_t*), SocketHandle sock,
+                  SocketAddress& address) {
+    sockaddr_in platform{};
+    socklen_t length = sizeof platform;
+    if (query(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0 ||
+        platform.sin_family != AF_INET) {
+        return false;
+    }
+    address = FromPlatform(platform);
+    return true;
+}
+
 IoError ClassifyError(int error) {
     switch (error) {
         case EAGAIN:
@@ -288,25 +301,11 @@ bool PendingByteCount(SocketHandle sock, std::uint32_t& count) {
 }
 
 bool PeerAddressOf(SocketHandle sock, SocketAddress& address) {
-    sockaddr_in platform{};
-    socklen_t length = sizeof platform;
-    if (getpeername(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0 ||
-        platform.sin_family != AF_INET) {
-        return false;
-    }
-    address = FromPlatform(platform);
-    return true;
+    return QueryAddress(getpeername, sock, address);
 }
 
 bool LocalAddressOf(SocketHandle sock, SocketAddress& address) {
-    sockaddr_in platform{};
-    socklen_t length = sizeof platform;
-    if (getsockname(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0 ||
-        platform.sin_family != AF_INET) {
-        return false;
-    }
-    address = FromPlatform(platform);
-    return true;
+    return QueryAddress(getsockname, sock, address);
 }
 
 std::uint16_t InetFamily() {

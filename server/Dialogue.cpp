@@ -1,6 +1,7 @@
 #include "server/Dialogue.h"
 
 #include "server/ConsoleOutput.h"
+#include "server/DecimalNumber.h"
 
 #include <string>
 
@@ -38,20 +39,16 @@ std::size_t SkipBlanks(const std::string& text, std::size_t position) {
 // Reads a decimal number from 0 to 4294967295 at the start of the reply; what follows it (from
 // its first non-blank character) may already be the next answer.
 std::optional<std::uint32_t> ParsePort(const std::string& reply, std::string& rest) {
-    std::size_t position = SkipBlanks(reply, 0);
-    const std::size_t digitsStart = position;
-    std::uint64_t value = 0;
-    while (position < reply.size() && reply[position] >= '0' && reply[position] <= '9') {
-        value = value * 10 + static_cast<std::uint64_t>(reply[position] - '0');
-        if (value > UINT32_MAX) {
-            return std::nullopt;
-        }
-        ++position;
+    const std::size_t start = SkipBlanks(reply, 0);
+    std::size_t end = start;
+    while (end < reply.size() && !IsBlank(reply[end])) {
+        ++end;
     }
-    if (position == digitsStart || (position < reply.size() && !IsBlank(reply[position]))) {
+    std::uint64_t value = 0;
+    if (!ParseDecimal(std::string_view(reply).substr(start, end - start), UINT32_MAX, value)) {
         return std::nullopt;
     }
-    rest = reply.substr(SkipBlanks(reply, position));
+    rest = reply.substr(SkipBlanks(reply, end));
     return static_cast<std::uint32_t>(value);
 }
 

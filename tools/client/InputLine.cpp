@@ -1,6 +1,6 @@
 #include "tools/client/InputLine.h"
 
-#include "tools/common/Numbers.h"
+#include "server/DecimalNumber.h"
 
 #include <cstdint>
 

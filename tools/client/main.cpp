@@ -3,7 +3,7 @@
 #include "sync/Clock.h"
 #include "tools/client/InputLine.h"
 #include "tools/client/LineReader.h"
-#include "tools/common/Numbers.h"
+#include "server/DecimalNumber.h"
 #include "tools/common/PlayerFrame.h"
 
 #include <cstdio>

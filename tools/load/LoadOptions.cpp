@@ -1,6 +1,6 @@
 #include "tools/load/LoadOptions.h"
 
-#include "tools/common/Numbers.h"
+#include "server/DecimalNumber.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,5 +1,5 @@
 # The everyday commands; see README.md.
-.PHONY: run test test-asan test-tsan ci build format bench
+.PHONY: run test test-asan test-tsan build format bench
 
 build:
 	@scripts/dependencies
@@ -26,8 +26,6 @@ test-tsan:
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan --target $(THREAD_TESTS)
 	@ctest --preset tsan
-
-ci: test test-asan test-tsan fuzz
 
 format:
 	@git ls-files '*.h' '*.cpp' | xargs clang-format -i

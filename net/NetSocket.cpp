@@ -89,7 +89,7 @@ NetSocket* NetSocket::Accept() {
         sockets::Close(accepted);
         return nullptr;
     }
-    endpoint->RememberAcceptedPeer(peer);
+    endpoint->SetSenderAddress(peer);
     // An endpoint that carries NS_THREADED gets its receiver, so that its buffer fills the way
     // its flags say.
     if (endpoint->flags & NS_THREADED) {

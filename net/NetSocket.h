@@ -112,7 +112,8 @@ private:
     // Writes from the front of `data` until the socket would block; false on a failed send.
     bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
     void FailConnection();
-    void RememberAcceptedPeer(const SocketAddress& peer);
+    // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
+    void SetSenderAddress(const SocketAddress& sender);
     void StartReceiver();
     void StopReceiver();
 

@@ -67,7 +67,7 @@ std::string NetSocket::PeerAddress() {
     return std::string(senderAddress);
 }
 
-void NetSocket::RememberAcceptedPeer(const SocketAddress& peer) {
-    const std::string text = AddressToText(peer.address);
+void NetSocket::SetSenderAddress(const SocketAddress& sender) {
+    const std::string text = AddressToText(sender.address);
     std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
 }

@@ -3,7 +3,6 @@
 #include "sync/Clock.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 using namespace sockets;
@@ -75,8 +74,7 @@ int NetSocket::ReceiveDatagrams(bool wait) {
         }
         MutexGuard guard(bufferLock);
         buffer.Commit(result.bytes);
-        const std::string text = AddressToText(from.address);
-        std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
+        SetSenderAddress(from);
     }
     return 0;
 }
@@ -166,10 +164,9 @@ void NetSocket::ReceiverLoop(void* endpoint) {
             if (result.error != IoError::None) {
                 continue;
             }
-            const std::string text = AddressToText(from.address);
             MutexGuard guard(self->bufferLock);
             self->buffer.Append(chunk, result.bytes);
-            std::snprintf(self->senderAddress, sizeof self->senderAddress, "%s", text.c_str());
+            self->SetSenderAddress(from);
             continue;
         }
         const IoResult result = sockets::ReceiveStream(self->sock, chunk, sizeof chunk, false);

@@ -37,13 +37,9 @@ int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* h
 
 void NetSocket::SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
                               const char* host) {
-    if (IsOpen() && !(flags & NS_SERVER)) {
-        Send(data, len, port, host);
-    }
-    const auto delimiterLength = static_cast<int>(std::strlen(delimiter));
-    if (IsOpen() && !(flags & NS_SERVER)) {
-        Send(delimiter, delimiterLength, port, host);
-    }
+    // Send itself refuses an endpoint that is not open or is a listener.
+    Send(data, len, port, host);
+    Send(delimiter, static_cast<int>(std::strlen(delimiter)), port, host);
 }
 
 int NetSocket::FlushPending() {

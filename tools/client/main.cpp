@@ -1,9 +1,9 @@
 #include "net/NetSocket.h"
 #include "net/ProcessSetup.h"
+#include "server/DecimalNumber.h"
 #include "sync/Clock.h"
 #include "tools/client/InputLine.h"
 #include "tools/client/LineReader.h"
-#include "server/DecimalNumber.h"
 #include "tools/common/PlayerFrame.h"
 
 #include <cstdio>

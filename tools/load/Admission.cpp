@@ -1,7 +1,7 @@
 #include "tools/load/Admission.h"
 
-#include "sync/Clock.h"
 #include "server/DecimalNumber.h"
+#include "sync/Clock.h"
 #include "tools/common/PlayerFrame.h"
 
 namespace {

@@ -55,9 +55,7 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
             return 1;
         }
         SetNonBlocking(sock);
-        // Lets the operator restart at once while old connections linger in TIME_WAIT; a port
-        // that another socket listens on still fails to bind.
-        SetReuseAddress(sock);
+        SetListenerPortOptions(sock);
         if (!Bind(sock, MakeAddress(nullptr, port)) || !Listen(sock, LISTEN_BACKLOG)) {
             return 1;
         }
@@ -176,6 +174,6 @@ void NetSocket::StopReceiver() {
     }
     // The receiver returns at its next wait, never while it holds bufferLock.
     SignalWakeChannel(receiverWake);
-    receiver.Kill();
+    receiver.Join();
     CloseWakeChannel(receiverWake);
 }

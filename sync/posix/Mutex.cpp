@@ -31,17 +31,12 @@ Mutex::~Mutex() {
 }
 
 int Mutex::Lock() {
-    if (handle != nullptr) {
-        pthread_mutex_lock(&handle->mutex);
-    }
-    return 0;
+    return handle != nullptr && pthread_mutex_lock(&handle->mutex) == 0 ? 0 : 1;
 }
 
+// A recursive mutex reports an unlock by a thread that does not own it (EPERM).
 int Mutex::Unlock() {
-    if (handle != nullptr) {
-        pthread_mutex_unlock(&handle->mutex);
-    }
-    return 0;
+    return handle != nullptr && pthread_mutex_unlock(&handle->mutex) == 0 ? 0 : 1;
 }
 
 bool Mutex::IsLocked() {

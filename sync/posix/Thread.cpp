@@ -1,81 +1,172 @@
-#include "sync/Thread.h"
+#include "sync/posix/PlatformThread.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <new>
-
-struct PlatformThread {
-    pthread_t thread;
-};
 
 namespace {
 
-// Owned by the new thread, so that the Thread object may be destroyed before it is read.
-struct StartRecord {
-    Thread::Entry entry;
-    void* parameter;
+// How long Kill waits for a cancelled thread to end.
+constexpr long KILL_WAIT_MS = 1000;
+
+// Runs when the body returns and when a cancellation unwinds it.
+struct FinishRecord {
+    PlatformThread* record;
+
+    ~FinishRecord() {
+        // A suspend request after this point would find no handler to answer it.
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SuspendSignal());
+        pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
+        SetCurrentThreadRecord(nullptr);
+        record->finished.store(true);
+        ReleasePlatformThread(record);
+    }
 };
 
-void* RunEntry(void* startRecord) {
-    const StartRecord start = *static_cast<StartRecord*>(startRecord);
-    delete static_cast<StartRecord*>(startRecord);
-    start.entry(start.parameter);
+void* RunEntry(void* shared) {
+    auto* record = static_cast<PlatformThread*>(shared);
+    SetCurrentThreadRecord(record);
+    record->taskId = gettid();
+    const FinishRecord finish{record};
+    sem_post(&record->started);
+    record->entry(record->parameter);
     return nullptr;
+}
+
+void WaitStarted(PlatformThread& record) {
+    while (sem_wait(&record.started) != 0 && errno == EINTR) {
+    }
+}
+
+// The nice value for each priority level; false for a value that is no level.
+bool NiceValueFor(int priority, int& nice) {
+    switch (priority) {
+        case ThreadPriority::Idle:
+            nice = 19;
+            return true;
+        case ThreadPriority::Lowest:
+            nice = 10;
+            return true;
+        case ThreadPriority::BelowNormal:
+            nice = 5;
+            return true;
+        case ThreadPriority::Normal:
+            nice = 0;
+            return true;
+        case ThreadPriority::AboveNormal:
+            nice = -5;
+            return true;
+        case ThreadPriority::Highest:
+            nice = -10;
+            return true;
+        case ThreadPriority::TimeCritical:
+            nice = -20;
+            return true;
+        default:
+            return false;
+    }
+}
+
+timespec DeadlineAfter(long milliseconds) {
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += milliseconds / 1000;
+    deadline.tv_nsec += (milliseconds % 1000) * 1000 * 1000;
+    if (deadline.tv_nsec >= 1000 * 1000 * 1000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1000 * 1000 * 1000;
+    }
+    return deadline;
 }
 
 }  // namespace
 
-Thread::~Thread() {
-    if (handle != nullptr) {
-        pthread_detach(handle->thread);
-        delete handle;
+void ReleasePlatformThread(PlatformThread* record) {
+    if (record->owners.fetch_sub(1) == 1) {
+        sem_destroy(&record->started);
+        sem_destroy(&record->stopped);
+        delete record;
     }
+}
+
+Thread::~Thread() {
+    if (handle == nullptr) {
+        return;
+    }
+    Resume();
+    pthread_detach(handle->thread);
+    ReleasePlatformThread(handle);
 }
 
 int Thread::Start(Entry entry, void* parameter) {
     if (handle != nullptr) {
-        return 0;
+        return 1;
     }
-    auto* start = new (std::nothrow) StartRecord{entry, parameter};
-    handle = new (std::nothrow) PlatformThread{};
-    if (start == nullptr || handle == nullptr ||
-        pthread_create(&handle->thread, nullptr, RunEntry, start) != 0) {
-        delete start;
-        delete handle;
-        handle = nullptr;
+    auto* record = new (std::nothrow) PlatformThread;
+    if (record == nullptr) {
+        return 1;
     }
+    record->entry = entry;
+    record->parameter = parameter;
+    sem_init(&record->started, 0, 0);
+    sem_init(&record->stopped, 0, 0);
+    if (pthread_create(&record->thread, nullptr, RunEntry, record) != 0) {
+        record->owners.store(1);
+        ReleasePlatformThread(record);
+        return 1;
+    }
+    WaitStarted(*record);
+    handle = record;
     return 0;
 }
 
 int Thread::SetPriority(int priority) {
-    if (handle == nullptr) {
-        return 0;
+    int nice = 0;
+    if (handle == nullptr || handle->finished.load() || !NiceValueFor(priority, nice)) {
+        return 1;
     }
-    // Under the default time-sharing policy the only accepted priority is 0; other values
-    // need a real-time policy and are refused, which is ignored here.
-    int policy = SCHED_OTHER;
-    sched_param parameters{};
-    if (pthread_getschedparam(handle->thread, &policy, &parameters) == 0) {
-        parameters.sched_priority = priority;
-        pthread_setschedparam(handle->thread, policy, &parameters);
-    }
-    return 0;
-}
-
-int Thread::Suspend() {
-    return 0;
-}
-
-int Thread::Resume() {
-    return 0;
+    // Linux gives each thread a nice value of its own; a lower one than the process may set
+    // (without CAP_SYS_NICE or a high enough RLIMIT_NICE) is refused.
+    return setpriority(PRIO_PROCESS, static_cast<id_t>(handle->taskId), nice) == 0 ? 0 : 1;
 }
 
 int Thread::Kill() {
-    if (handle != nullptr) {
-        pthread_join(handle->thread, nullptr);
-        delete handle;
-        handle = nullptr;
+    if (handle == nullptr) {
+        return 0;
     }
+    if (handle->finished.load()) {
+        return Join();
+    }
+    Resume();
+    // Cancellation ends the thread at its next wait: at once when it is waiting now.
+    int result = 1;
+    if (pthread_cancel(handle->thread) == 0) {
+        const timespec deadline = DeadlineAfter(KILL_WAIT_MS);
+        result = pthread_timedjoin_np(handle->thread, nullptr, &deadline) == 0 ? 0 : 1;
+    }
+    if (result != 0) {
+        pthread_detach(handle->thread);
+    }
+    ReleasePlatformThread(handle);
+    handle = nullptr;
+    return result;
+}
+
+int Thread::Join() {
+    if (handle == nullptr) {
+        return 0;
+    }
+    Resume();
+    if (pthread_join(handle->thread, nullptr) != 0) {
+        return 1;
+    }
+    ReleasePlatformThread(handle);
+    handle = nullptr;
     return 0;
 }

@@ -6,3 +6,5 @@
 void IgnoreBrokenPipeSignal();
 // Raises the soft limit on open descriptors to the hard limit.
 void RaiseDescriptorLimit();
+// Standard output ends its lines in "\n" alone, as the program writes them, on every platform.
+void WritePlainLineEnds();

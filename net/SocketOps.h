@@ -1,7 +1,7 @@
 #pragma once
 
 // The socket layer as small free functions, so that nothing outside net/ includes a platform
-// header. Each platform provides these in a file of its own (posix/SocketOps.cpp).
+// header. Each platform provides these in a file of its own (posix/ and windows/SocketOps.cpp).
 
 #include "net/SocketAddress.h"
 
@@ -18,7 +18,7 @@ inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
 void StartLayer();
 void StopLayer();
 
-// New sockets are close-on-exec.
+// New sockets are not inherited by child processes.
 SocketHandle CreateStream();
 SocketHandle CreateDatagram();
 bool Close(SocketHandle sock);
@@ -26,7 +26,9 @@ bool Close(SocketHandle sock);
 void Shutdown(SocketHandle sock);
 
 bool SetNonBlocking(SocketHandle sock);
-bool SetReuseAddress(SocketHandle sock);
+// Lets a listener bind its port again at once while old connections linger in TIME_WAIT, and
+// never lets another socket take over a port that one listens on.
+bool SetListenerPortOptions(SocketHandle sock);
 bool SetNoDelay(SocketHandle sock);
 bool SetMulticastLoop(SocketHandle sock, int value);
 bool JoinMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress);
@@ -36,8 +38,8 @@ bool Bind(SocketHandle sock, const SocketAddress& address);
 bool Listen(SocketHandle sock, int backlog);
 // Waits until the connection is made or refused.
 bool Connect(SocketHandle sock, const SocketAddress& address);
-// Takes one pending connection and its peer's address; the new socket is non-blocking and
-// close-on-exec.
+// Takes one pending connection and its peer's address; the new socket is non-blocking and not
+// inherited.
 SocketHandle Accept(SocketHandle listener, SocketAddress& peer);
 
 enum class Readiness { NotReadable, Readable, Failed };

@@ -12,5 +12,6 @@ ServerState serverState;
 int main() {
     IgnoreBrokenPipeSignal();
     RaiseDescriptorLimit();
+    WritePlainLineEnds();
     return RunServer(serverState, stdin, stdout);
 }

@@ -117,7 +117,9 @@ bool SetNonBlocking(SocketHandle sock) {
     return flags >= 0 && fcntl(Fd(sock), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-bool SetReuseAddress(SocketHandle sock) {
+// On Linux SO_REUSEADDR allows a bind beside TIME_WAIT connections only: a port that another
+// socket listens on still fails to bind.
+bool SetListenerPortOptions(SocketHandle sock) {
     return SetIntOption(sock, SOL_SOCKET, SO_REUSEADDR, 1);
 }
 

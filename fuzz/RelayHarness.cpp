@@ -308,15 +308,15 @@ void RelayHarness::CheckFrames(int slot) {
     ClientSlot& client = clients[slot];
     const std::vector<ExpectedFrame>& expected = model.Slot(slot).expected;
     for (;;) {
-        const std::size_t left = client.received.size() - client.parsed;
-        const std::uint8_t* front = client.received.data() + client.parsed;
-        if (left < FRAME_HEADER_SIZE || left < FRAME_HEADER_SIZE + front[3]) {
+        Frame frame;
+        const std::size_t size = DecodeFrame(client.received.data() + client.parsed,
+                                             client.received.size() - client.parsed, frame);
+        if (size == 0) {
             return;
         }
-        const std::uint8_t id = front[0];
-        const auto target = static_cast<std::uint16_t>(front[1] | front[2] << 8);
-        const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
-                                              front + FRAME_HEADER_SIZE + front[3]);
+        const std::uint8_t id = frame.id;
+        const PlayerId target = frame.target;
+        const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
         if (client.matched >= expected.size()) {
             Fail("slot %d read frame %zu (id %d, target %d, %zu bytes), the model sent %zu", slot,
                  client.matched, id, target, value.size(), expected.size());
@@ -330,7 +330,7 @@ void RelayHarness::CheckFrames(int slot) {
                 slot, client.matched, id, target, value.size(), want.id, want.target,
                 want.value.size());
         }
-        client.parsed += FRAME_HEADER_SIZE + value.size();
+        client.parsed += size;
         ++client.matched;
     }
 }

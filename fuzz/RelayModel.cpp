@@ -139,16 +139,15 @@ void RelayModel::Dispatch() {
             continue;
         }
         Pull(slot);
-        const std::size_t buffered = slot.pulled - slot.consumed;
-        const std::uint8_t* front = slot.written.data() + slot.consumed;
-        if (buffered < FRAME_HEADER_SIZE || buffered < FRAME_HEADER_SIZE + front[3]) {
+        Frame frame;
+        if (DecodeFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) ==
+            0) {
             ++player;
             continue;
         }
-        const std::uint8_t id = front[0];
-        const auto target = static_cast<PlayerId>(front[1] | front[2] << 8);
-        const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
-                                              front + FRAME_HEADER_SIZE + front[3]);
+        const std::uint8_t id = frame.id;
+        const PlayerId target = frame.target;
+        const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
         // The header and the value are read apart, and each read first takes in what waits.
         Pull(slot);
         slot.consumed += FRAME_HEADER_SIZE;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fuzz/FuzzScript.h"
-#include "server/RelayMessage.h"
+#include "protocol/Frame.h"
 
 #include <array>
 #include <cstddef>

@@ -19,8 +19,8 @@ std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, int bytes
 
 }  // namespace
 
-PlayerFrame EncodeLoadFrame(const LoadFrame& frame) {
-    PlayerFrame wire;
+Frame EncodeLoadFrame(const LoadFrame& frame) {
+    Frame wire;
     wire.id = static_cast<std::uint8_t>(1 + frame.sequence % 254);
     wire.target = frame.target;
     wire.value.reserve(MAX_VALUE_LENGTH);

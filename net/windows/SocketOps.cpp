@@ -2,7 +2,7 @@
 // deprecated.
 #define _WINSOCK_DEPRECATED_NO_WARNINGS
 
-#include "net/SocketOps.h"
+#include "SocketOps.h"
 
 #include <mswsock.h>
 #include <winsock2.h>

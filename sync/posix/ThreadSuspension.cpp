@@ -1,4 +1,4 @@
-#include "sync/posix/PlatformThread.h"
+#include "posix/PlatformThread.h"
 
 #include <signal.h>
 #include <time.h>

@@ -1,5 +1,5 @@
 # The everyday commands; see README.md.
-.PHONY: run test test-asan test-tsan build format bench
+.PHONY: run test test-asan test-tsan build format bench build-windows test-windows
 
 # Every build made here treats a warning as an error; `make WERROR=OFF ...` lets one through
 # while trying something out.
@@ -31,6 +31,22 @@ test-tsan:
 	@cmake --preset tsan $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset tsan --target $(THREAD_TESTS)
 	@ctest --preset tsan
+
+# The Windows programs, cross-built with mingw-w64 into build/windows, and their tests run under
+# wine in a wine prefix of their own; one wine server serves the whole run.
+WINE_ENVIRONMENT = WINEPREFIX=$(CURDIR)/build/windows/wine WINEDEBUG=-all
+
+build-windows:
+	@scripts/dependencies --with-windows
+	@cmake --preset windows $(CONFIGURE_FLAGS) >/dev/null
+	@cmake --build --preset windows
+
+test-windows: build-windows
+	@$(WINE_ENVIRONMENT) wineserver --kill 2>/dev/null || true
+	@$(WINE_ENVIRONMENT) wineserver --persistent
+	@$(WINE_ENVIRONMENT) wineboot --init
+	@$(WINE_ENVIRONMENT) ctest --preset windows; status=$$?; \
+		$(WINE_ENVIRONMENT) wineserver --kill; exit $$status
 
 format:
 	@git ls-files '*.h' '*.cpp' | xargs clang-format -i

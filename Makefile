@@ -1,5 +1,5 @@
 # The everyday commands; see README.md.
-.PHONY: run test test-asan test-tsan build format bench build-windows test-windows
+.PHONY: run test test-asan test-tsan build format bench build-windows test-windows package-windows
 
 # Every build made here treats a warning as an error; `make WERROR=OFF ...` lets one through
 # while trying something out.
@@ -47,6 +47,10 @@ test-windows: build-windows
 	@$(WINE_ENVIRONMENT) wineboot --init
 	@$(WINE_ENVIRONMENT) ctest --preset windows; status=$$?; \
 		$(WINE_ENVIRONMENT) wineserver --kill; exit $$status
+
+# build/windows/vor-server-1.0-Windows.zip: the Windows programs and the README.
+package-windows: build-windows
+	@cd build/windows && cpack >/dev/null && echo "build/windows/vor-server-1.0-Windows.zip"
 
 format:
 	@git ls-files '*.h' '*.cpp' | xargs clang-format -i

@@ -72,13 +72,16 @@ bool PeerAddressOf(SocketHandle sock, SocketAddress& address);
 bool LocalAddressOf(SocketHandle sock, SocketAddress& address);
 
 std::uint16_t InetFamily();
-std::uint16_t HostToNetwork16(std::uint16_t value);
-std::uint16_t NetworkToHost16(std::uint16_t value);
 // Dotted-decimal conversion; a text it rejects gives the all-ones address.
 std::uint32_t ParseDottedAddress(const char* text);
 bool LookupHostByName(const char* name, std::uint32_t& address);
-std::string AddressToText(std::uint32_t address);
 bool LocalHostName(char* name, std::size_t capacity);
+
+// Byte order and address text need no platform call (AddressText.cpp).
+std::uint16_t HostToNetwork16(std::uint16_t value);
+std::uint16_t NetworkToHost16(std::uint16_t value);
+// The dotted-decimal text of an address in network byte order.
+std::string AddressToText(std::uint32_t address);
 
 bool OpenWakeChannel(WakeChannel& channel);
 void SignalWakeChannel(const WakeChannel& channel);

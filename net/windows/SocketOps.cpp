@@ -318,14 +318,6 @@ std::uint16_t InetFamily() {
     return AF_INET;
 }
 
-std::uint16_t HostToNetwork16(std::uint16_t value) {
-    return htons(value);
-}
-
-std::uint16_t NetworkToHost16(std::uint16_t value) {
-    return ntohs(value);
-}
-
 std::uint32_t ParseDottedAddress(const char* text) {
     return inet_addr(text);
 }
@@ -341,16 +333,6 @@ bool LookupHostByName(const char* name, std::uint32_t& address) {
     address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(found);
     return true;
-}
-
-std::string AddressToText(std::uint32_t address) {
-    in_addr platform{};
-    platform.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &platform, text, sizeof text) == nullptr) {
-        return std::string();
-    }
-    return std::string(text);
 }
 
 bool LocalHostName(char* name, std::size_t capacity) {

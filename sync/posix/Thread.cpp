@@ -69,33 +69,27 @@ void WaitStarted(PlatformThread& record) {
     }
 }
 
-// The nice value for each priority level; false for a value that is no level.
+// The nice value of each priority level: the Windows levels spread over nice's range.
+struct PriorityLevel {
+    int priority;
+    int nice;
+};
+constexpr PriorityLevel PRIORITY_LEVELS[] = {
+    {ThreadPriority::Idle, 19},          {ThreadPriority::Lowest, 10},
+    {ThreadPriority::BelowNormal, 5},    {ThreadPriority::Normal, 0},
+    {ThreadPriority::AboveNormal, -5},   {ThreadPriority::Highest, -10},
+    {ThreadPriority::TimeCritical, -20},
+};
+
+// False for a value that is no level.
 bool NiceValueFor(int priority, int& nice) {
-    switch (priority) {
-        case ThreadPriority::Idle:
-            nice = 19;
+    for (const PriorityLevel& level : PRIORITY_LEVELS) {
+        if (level.priority == priority) {
+            nice = level.nice;
             return true;
-        case ThreadPriority::Lowest:
-            nice = 10;
-            return true;
-        case ThreadPriority::BelowNormal:
-            nice = 5;
-            return true;
-        case ThreadPriority::Normal:
-            nice = 0;
-            return true;
-        case ThreadPriority::AboveNormal:
-            nice = -5;
-            return true;
-        case ThreadPriority::Highest:
-            nice = -10;
-            return true;
-        case ThreadPriority::TimeCritical:
-            nice = -20;
-            return true;
-        default:
-            return false;
+        }
     }
+    return false;
 }
 
 timespec DeadlineAfter(long milliseconds) {

@@ -116,6 +116,9 @@ private:
 };
 
 TEST_F(Stream, FloodingClientDoesNotStopOthersOrGrowTheServer) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << NEEDS_NATIVE_SERVER;
+    }
     ASSERT_NO_FATAL_FAILURE(StartWithPlayers(true, 3));
     const long memoryBefore = server.ResidentKilobytes();
     ASSERT_GT(memoryBefore, 0);

@@ -16,6 +16,9 @@ namespace {
 constexpr int DESCRIPTOR_LIMIT = 16;
 
 TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << NEEDS_NATIVE_SERVER;
+    }
     ServerProcess server(
         {"prlimit",
          "--nofile=" + std::to_string(DESCRIPTOR_LIMIT) + ":" + std::to_string(DESCRIPTOR_LIMIT),

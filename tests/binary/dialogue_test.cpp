@@ -1,11 +1,11 @@
 // The operator's console dialogue of the real binary, driven through its standard input and
 // compared byte for byte.
 
+#include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
 #include "tests/support/PortHolder.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ TEST(ConsoleDialogue, PrintsBannerQuestionsAndListeningLineExactly) {
     const std::string expected = ListeningTranscript(std::to_string(port));
     EXPECT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
     EXPECT_FALSE(server.WaitForExit(0).has_value());
@@ -49,7 +49,7 @@ TEST(ConsoleDialogue, PortAbove65535ListensOnLowBitsAndEchoesWholeNumber) {
     const std::string expected = ListeningTranscript(typed);
     ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }
@@ -124,7 +124,7 @@ TEST_P(RejectedPortReply, AsksForThePortAgain) {
                                  ListeningTranscript(std::to_string(port)).substr(BANNER.size());
     ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }
@@ -169,7 +169,7 @@ TEST_P(DisplayAnswer, DecidesWhetherServerMessagesAreShown) {
     std::string expected = ListeningTranscript(std::to_string(port));
     ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     ASSERT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
     std::vector<std::uint8_t> bytes = EncodeTestFrame(7, 1, "hi");

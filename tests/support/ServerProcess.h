@@ -1,6 +1,6 @@
 #pragma once
 
-#include <sys/types.h>
+#include "testing/ProcessStats.h"
 
 #include <cstdint>
 #include <functional>
@@ -39,11 +39,11 @@ public:
     std::string WaitForOutputSize(std::size_t size, int timeoutMs = 5000);
     // The exit status, or none when the process is still running after the time.
     std::optional<int> WaitForExit(int timeoutMs = 5000);
-    pid_t Pid() const { return pid; }
+    ProcessId Pid() const { return pid; }
     // The sockets the running process holds open.
-    int OpenSocketCount() const;
+    int OpenSocketCount() const { return ::OpenSocketCount(pid); }
     // The process's resident memory in KiB, or -1 when it cannot be read.
-    long ResidentKilobytes() const;
+    long ResidentKilobytes() const { return ::ResidentKilobytes(pid).value_or(-1); }
 
     // Starts the server listening on a loopback port, with the display choice given; returns
     // that port, or 0 when the listening line did not appear.
@@ -67,7 +67,7 @@ private:
     bool Drain(int timeoutMs);
 
     std::vector<std::string> command;
-    pid_t pid = -1;
+    ProcessId pid = -1;
     int input = -1;
     int output = -1;
     std::string collected;

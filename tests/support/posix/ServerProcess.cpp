@@ -1,6 +1,5 @@
 #include "tests/support/ServerProcess.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 #include <sstream>
 
@@ -173,39 +171,6 @@ std::string ServerProcess::WaitForOutputSize(std::size_t size, int timeoutMs) {
         Drain(RemainingMs(deadline));
     }
     return Output();
-}
-
-int ServerProcess::OpenSocketCount() const {
-    const std::string directory = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* listing = opendir(directory.c_str());
-    if (listing == nullptr) {
-        return 0;
-    }
-    int count = 0;
-    while (const dirent* entry = readdir(listing)) {
-        char target[256];
-        const std::string link = directory + "/" + entry->d_name;
-        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-        if (length > 0 &&
-            std::string_view(target, static_cast<std::size_t>(length)).starts_with("socket:")) {
-            ++count;
-        }
-    }
-    closedir(listing);
-    return count;
-}
-
-long ServerProcess::ResidentKilobytes() const {
-    std::ifstream statusFile("/proc/" + std::to_string(pid) + "/status");
-    std::string field;
-    while (statusFile >> field) {
-        if (field == "VmRSS:") {
-            long kilobytes = -1;
-            statusFile >> kilobytes;
-            return kilobytes;
-        }
-    }
-    return -1;
 }
 
 std::optional<int> ServerProcess::WaitForExit(int timeoutMs) {

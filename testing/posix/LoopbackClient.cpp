@@ -1,5 +1,7 @@
 #include "testing/LoopbackClient.h"
 
+#include "testing/Deadline.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -15,12 +17,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
 
 bool WaitFor(int fd, short events, int timeoutMs) {
     pollfd watched{fd, events, 0};

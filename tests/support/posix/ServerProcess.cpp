@@ -1,5 +1,7 @@
 #include "tests/support/ServerProcess.h"
 
+#include "testing/Deadline.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -19,12 +21,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
-}
 
 // How long a server gets to answer the port it was given.
 constexpr int STARTUP_MS = 10000;

@@ -13,9 +13,9 @@
 std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
                                           std::string_view value);
 
-// A plain loopback TCP client on the platform's own calls, so that tests, the fuzzer and the
-// benchmarks look at the server from outside, as a real player would. Reads and writes wait
-// only where they say so, and never past their bound.
+// A plain loopback TCP client on the platform's own calls, so that the tests and the fuzzer
+// look at the server from outside, as a real player would. Reads and writes wait only where
+// they say so, and never past their bound.
 class LoopbackClient {
 public:
     // How the connection is set up before it is made.

@@ -4,9 +4,10 @@
 
 #include "SocketOps.h"
 
-#include <mswsock.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
+// mswsock.h needs the types of winsock2.h.
+#include <mswsock.h>
 
 #include <climits>
 #include <cstring>

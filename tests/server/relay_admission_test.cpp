@@ -1,6 +1,7 @@
 // Admission of players, their departure and the choice of ids.
 
 #include "server/Players.h"
+#include "testing/PlatformTraits.h"
 #include "tests/server/JoinedPlayers.h"
 
 #include <gtest/gtest.h>
@@ -66,9 +67,18 @@ TEST(RelayAdmission, ClientGoneBeforeItsAdmissionIsListedAndRemovedOnce) {
         const std::size_t admittedBefore = relay.ConsoleCount("assigned to player ID 2.\n");
         const std::size_t leftBefore = relay.ConsoleCount("Player 2 left.\n");
         {
-            TestClient client(relay.Port());
+            LoopbackClient client(relay.Port());
             ASSERT_TRUE(client.Connected());
             reset ? client.Reset() : client.Close();
+        }
+        if (reset && !AcceptTakesResetConnections()) {
+            // The platform drops the connection before the server sees it: no player at all.
+            for (int pass = 0; pass < 5; ++pass) {
+                relay.RunPass();
+            }
+            EXPECT_EQ(relay.ConsoleCount("assigned to player ID 2.\n"), admittedBefore);
+            EXPECT_TRUE(relay.state.registry.empty());
+            continue;
         }
         ASSERT_TRUE(relay.RunPassesUntil(
             [&] { return relay.ConsoleCount("Player 2 left.\n") > leftBefore; }));
@@ -144,7 +154,7 @@ TEST(RelayAdmission, ConnectionIsClosedAtOnceWhenEveryIdIsTaken) {
     for (unsigned id = FIRST_PLAYER_ID; id <= LAST_PLAYER_ID; ++id) {
         relay.state.registry.Add(static_cast<PlayerId>(id), std::make_unique<NetSocket>());
     }
-    TestClient client(relay.Port());
+    LoopbackClient client(relay.Port());
     ASSERT_TRUE(client.Connected());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (relay.ConsoleCount("Refused a connection") == 0 &&

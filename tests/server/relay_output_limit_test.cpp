@@ -1,5 +1,6 @@
 // A player that stops reading while another sends to it: its kept output is bounded.
 
+#include "testing/PlatformTraits.h"
 #include "tests/server/RelayBounds.h"
 
 #include <algorithm>
@@ -35,6 +36,9 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
     EXPECT_GT(mostKept, SEND_PENDING_LIMIT - MAX_FRAME_SIZE);
     EXPECT_LE(mostKept, SEND_PENDING_LIMIT);
     ASSERT_NO_FATAL_FAILURE(ExpectRelayBetween(4, 5, 0));
+    if (!ReceiveWindowWidens()) {
+        GTEST_SKIP() << "what the player reads afterwards: its window cannot be widened here";
+    }
 
     // What it reads now is whole numbered frames in order; the stream may end inside a frame
     // only where the server gave up on it. A window wider than a segment lets the rest through

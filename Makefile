@@ -32,21 +32,25 @@ test-tsan:
 	@cmake --build --preset tsan --target $(THREAD_TESTS)
 	@ctest --preset tsan
 
-# The Windows programs, cross-built with mingw-w64 into build/windows, and their tests run under
-# wine in a wine prefix of their own; one wine server serves the whole run.
+# The Windows programs, cross-built with mingw-w64 into build/windows. Their own suites run under
+# wine, in a wine prefix of their own; then the Linux build's suites that drive the server binary
+# drive the Windows server. One wine server serves the whole run.
 WINE_ENVIRONMENT = WINEPREFIX=$(CURDIR)/build/windows/wine WINEDEBUG=-all
+WINDOWS_SERVER = $(CURDIR)/scripts/wine-run $(CURDIR)/build/windows/server/vor-server.exe
 
 build-windows:
 	@scripts/dependencies --with-windows
 	@cmake --preset windows $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset windows
 
-test-windows: build-windows
-	@$(WINE_ENVIRONMENT) wineserver --kill 2>/dev/null || true
+test-windows: build build-windows
+	@$(WINE_ENVIRONMENT) wineserver --kill >/dev/null 2>&1 || true
 	@$(WINE_ENVIRONMENT) wineserver --persistent
 	@$(WINE_ENVIRONMENT) wineboot --init
-	@$(WINE_ENVIRONMENT) ctest --preset windows; status=$$?; \
-		$(WINE_ENVIRONMENT) wineserver --kill; exit $$status
+	@$(WINE_ENVIRONMENT) ctest --preset windows && \
+		$(WINE_ENVIRONMENT) VOR_SERVER_COMMAND="$(WINDOWS_SERVER)" \
+		ctest --preset default --label-regex 'binary|faults'; status=$$?; \
+		$(WINE_ENVIRONMENT) wineserver --kill >/dev/null 2>&1; exit $$status
 
 # build/windows/vor-server-1.0-Windows.zip: the Windows programs and the README.
 package-windows: build-windows

@@ -44,6 +44,7 @@ build-windows:
 	@cmake --build --preset windows
 
 test-windows: build build-windows
+	@mkdir -p build/windows/wine
 	@$(WINE_ENVIRONMENT) wineserver --kill >/dev/null 2>&1 || true
 	@$(WINE_ENVIRONMENT) wineserver --persistent
 	@$(WINE_ENVIRONMENT) wineboot --init

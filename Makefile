@@ -47,7 +47,7 @@ test-windows: build build-windows
 	@mkdir -p build/windows/wine
 	@$(WINE_ENVIRONMENT) wineserver --kill >/dev/null 2>&1 || true
 	@$(WINE_ENVIRONMENT) wineserver --persistent
-	@$(WINE_ENVIRONMENT) wineboot --init
+	@$(WINE_ENVIRONMENT) wineboot --init >/dev/null 2>&1
 	@$(WINE_ENVIRONMENT) ctest --preset windows && \
 		$(WINE_ENVIRONMENT) VOR_SERVER_COMMAND="$(WINDOWS_SERVER)" \
 		ctest --preset default --label-regex 'binary|faults'; status=$$?; \

@@ -46,7 +46,7 @@ build-windows:
 test-windows: build build-windows
 	@mkdir -p build/windows/wine
 	@$(WINE_ENVIRONMENT) wineserver --kill >/dev/null 2>&1 || true
-	@$(WINE_ENVIRONMENT) wineserver --persistent
+	@$(WINE_ENVIRONMENT) wineserver --persistent >/dev/null 2>&1
 	@$(WINE_ENVIRONMENT) wineboot --init >/dev/null 2>&1
 	@$(WINE_ENVIRONMENT) ctest --preset windows && \
 		$(WINE_ENVIRONMENT) VOR_SERVER_COMMAND="$(WINDOWS_SERVER)" \

@@ -57,6 +57,7 @@ void DispatchMessages(ServerState& state) {
         }
         const PlayerId sender = entry->first;
         const RelayMessage& message = state.message;
+        state.statistics.CountMessageIn(sender);
         if (message.id == MSG_LEAVE) {
             entry = RemovePlayer(state, entry);
             continue;

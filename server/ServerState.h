@@ -2,6 +2,7 @@
 
 #include "net/NetSocket.h"
 #include "server/RelayMessage.h"
+#include "server/ServerStatistics.h"
 
 #include <cstdio>
 #include <map>
@@ -22,4 +23,8 @@ struct ServerState {
     PlayerRegistry registry;
     // Where console lines go.
     std::FILE* console = stdout;
+    // Admission refuses connections past these counts; 0 is no limit.
+    std::uint32_t maxPlayers = 0;
+    std::uint32_t maxPerAddress = 0;
+    ServerStatistics statistics;
 };

@@ -45,8 +45,8 @@ void ListPlayers(ServerState& state) {
             found != state.statistics.players.end() ? found->second : PlayerRecord{};
         const std::size_t kept = endpoint ? endpoint->PendingOutput() : 0;
         ConsolePrint(state.console,
-                     "Player %u: %s, connected for %" PRIu64 " s, %" PRIu64 " messages in, %" PRIu64
-                     " out, %zu bytes kept.\n",
+                     "Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
+                     ", out %" PRIu64 ", output kept %zu bytes.\n",
                      static_cast<unsigned>(id), record.address.c_str(),
                      SecondsSince(record.admittedAt), record.messagesIn, record.messagesOut, kept);
     }
@@ -78,7 +78,7 @@ void ShowStatistics(ServerState& state) {
                  state.registry.size(), counts.mostPlayers, counts.admitted, counts.refused,
                  counts.removedForFallingBehind);
     ConsolePrint(state.console,
-                 "Messages: %" PRIu64 " in, %" PRIu64 " relayed, %" PRIu64 " bytes relayed.\n",
+                 "Messages: %" PRIu64 " in, %" PRIu64 " relayed (%" PRIu64 " bytes).\n",
                  counts.messagesIn, counts.messagesRelayed, counts.bytesRelayed);
 }
 

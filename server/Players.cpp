@@ -24,12 +24,12 @@ std::size_t PlayersFrom(const ServerState& state, const std::string& address) {
 const char* RefusalReason(const ServerState& state, const std::string& address, char* text,
                           std::size_t capacity) {
     if (state.maxPlayers != 0 && state.registry.size() >= state.maxPlayers) {
-        std::snprintf(text, capacity, "the server holds its maximum of %u players",
+        std::snprintf(text, capacity, "the server is full (--max-players %u)",
                       static_cast<unsigned>(state.maxPlayers));
         return text;
     }
     if (state.maxPerAddress != 0 && PlayersFrom(state, address) >= state.maxPerAddress) {
-        std::snprintf(text, capacity, "that address holds its maximum of %u players",
+        std::snprintf(text, capacity, "too many players from that address (--max-per-address %u)",
                       static_cast<unsigned>(state.maxPerAddress));
         return text;
     }
@@ -65,7 +65,7 @@ void AdmitPlayer(ServerState& state) {
         return;
     }
     const std::string peer = endpoint->PeerAddress();
-    char reasonText[64];
+    char reasonText[96];
     if (const char* reason = RefusalReason(state, peer, reasonText, sizeof reasonText)) {
         ++state.statistics.refused;
         ConsolePrint(state.console, "Refused a connection from %s: %s.\n", peer.c_str(), reason);

@@ -26,7 +26,6 @@ CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
 }
 
 int Serve(ServerState& state, std::FILE* in) {
-    CatchStopRequests();
     CommandReader commands;
     commands.Start(in);
     while (!StopRequested()) {
@@ -76,6 +75,8 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
         PauseForOperator(in, out);
         return 0;
     }
+    // From the moment the listening line is out, a stop request ends the serving cleanly.
+    CatchStopRequests();
     ConsolePrint(out, "Done. Created a listing socket at port %u.\n\n", portNumber);
     return Serve(state, in);
 }

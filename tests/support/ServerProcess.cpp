@@ -40,19 +40,23 @@ std::size_t CountOf(const std::string& haystack, std::string_view needle) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const std::vector<std::string>& prefix) {
+ServerProcess::ServerProcess(const std::vector<std::string>& prefix,
+                             const std::vector<std::string>& serverArguments) {
     int toChild[2];
     int fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+    int errorsFromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 ||
+        pipe2(errorsFromChild, O_CLOEXEC) != 0) {
         std::abort();
     }
     std::vector<std::string> command = prefix;
     command.emplace_back(VOR_SERVER_PATH);
+    command.insert(command.end(), serverArguments.begin(), serverArguments.end());
     pid = fork();
     if (pid == 0) {
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
-        dup2(fromChild[1], STDERR_FILENO);
+        dup2(errorsFromChild[1], STDERR_FILENO);
         std::vector<char*> arguments;
         for (auto& word : command) {
             arguments.push_back(word.data());
@@ -63,8 +67,12 @@ ServerProcess::ServerProcess(const std::vector<std::string>& prefix) {
     }
     close(toChild[0]);
     close(fromChild[1]);
+    close(errorsFromChild[1]);
     input = toChild[1];
     output = fromChild[0];
+    // Read only when asked for; what a server writes there is short.
+    errors = errorsFromChild[0];
+    fcntl(errors, F_SETFL, O_NONBLOCK);
 }
 
 ServerProcess::~ServerProcess() {
@@ -75,6 +83,9 @@ ServerProcess::~ServerProcess() {
     }
     if (output >= 0) {
         close(output);
+    }
+    if (errors >= 0) {
+        close(errors);
     }
 }
 
@@ -134,6 +145,21 @@ std::string ServerProcess::Output() {
     while (Drain(0)) {
     }
     return collected;
+}
+
+std::string ServerProcess::ErrorOutput() {
+    char chunk[4096];
+    ssize_t result = 0;
+    while (errors >= 0 && (result = read(errors, chunk, sizeof chunk)) > 0) {
+        collectedErrors.append(chunk, static_cast<std::size_t>(result));
+    }
+    return collectedErrors;
+}
+
+void ServerProcess::Signal(int signalNumber) {
+    if (pid > 0 && !exited) {
+        kill(pid, signalNumber);
+    }
 }
 
 std::string ServerProcess::WaitForOutputSize(std::size_t size, int timeoutMs) {

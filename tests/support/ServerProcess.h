@@ -12,8 +12,10 @@
 // destructor ends the process it started, by its PID.
 class ServerProcess {
 public:
-    // `prefix` runs before the binary (for example {"prlimit", "--nofile=64", "--"}).
-    explicit ServerProcess(const std::vector<std::string>& prefix = {});
+    // `prefix` runs before the binary (for example {"prlimit", "--nofile=64", "--"}) and
+    // `arguments` are its command line. Its standard error goes to a pipe of its own.
+    explicit ServerProcess(const std::vector<std::string>& prefix = {},
+                           const std::vector<std::string>& arguments = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -26,6 +28,10 @@ public:
     bool WaitForOutputCount(std::string_view text, std::size_t count, int timeoutMs = 5000);
     // Everything the server has written so far, up to this moment.
     std::string Output();
+    // Everything the server has written to its standard error so far.
+    std::string ErrorOutput();
+    // Sends the signal to the process started, by its PID.
+    void Signal(int signalNumber);
     // Waits until the output holds at least `size` bytes, then returns all of it; for comparing
     // a whole console transcript byte for byte.
     std::string WaitForOutputSize(std::size_t size, int timeoutMs = 5000);
@@ -51,7 +57,9 @@ private:
     pid_t pid = -1;
     int input = -1;
     int output = -1;
+    int errors = -1;
     std::string collected;
+    std::string collectedErrors;
     bool exited = false;
     int status = 0;
 };

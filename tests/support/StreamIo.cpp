@@ -43,7 +43,7 @@ bool WaitWritable(int fd, int timeoutMs) {
     return poll(&watched, 1, timeoutMs) > 0;
 }
 
-bool ReadAvailable(int fd, std::vector<std::uint8_t>& into) {
+bool ReadAvailable(int fd, std::vector<std::uint8_t>& into, bool* inOrder) {
     std::uint8_t chunk[8192];
     for (;;) {
         const ssize_t result = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
@@ -52,17 +52,20 @@ bool ReadAvailable(int fd, std::vector<std::uint8_t>& into) {
         } else if (result < 0 && errno == EINTR) {
             continue;
         } else {
+            if (inOrder != nullptr) {
+                *inOrder = result == 0;
+            }
             return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
     }
 }
 
-std::vector<std::uint8_t> ReadUntilClosed(int fd, int timeoutMs, bool& ended) {
+std::vector<std::uint8_t> ReadUntilClosed(int fd, int timeoutMs, bool& ended, bool* inOrder) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<std::uint8_t> bytes;
     ended = false;
     while (std::chrono::steady_clock::now() < deadline) {
-        if (!ReadAvailable(fd, bytes)) {
+        if (!ReadAvailable(fd, bytes, inOrder)) {
             ended = true;
             break;
         }

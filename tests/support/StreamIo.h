@@ -25,7 +25,9 @@ private:
 // Bytes the socket took without waiting; 0 when it is full or the connection has failed.
 std::size_t SendWithoutWaiting(int fd, const void* data, std::size_t length);
 bool WaitWritable(int fd, int timeoutMs);
-// Appends what has arrived; false once the connection has ended.
-bool ReadAvailable(int fd, std::vector<std::uint8_t>& into);
+// Appends what has arrived; false once the connection has ended. `inOrder`, when given, tells
+// whether that end was an orderly close rather than a reset.
+bool ReadAvailable(int fd, std::vector<std::uint8_t>& into, bool* inOrder = nullptr);
 // Everything up to the end of the connection; `ended` says whether the end came in time.
-std::vector<std::uint8_t> ReadUntilClosed(int fd, int timeoutMs, bool& ended);
+std::vector<std::uint8_t> ReadUntilClosed(int fd, int timeoutMs, bool& ended,
+                                          bool* inOrder = nullptr);

@@ -1,5 +1,5 @@
 # The everyday commands; see README.md.
-.PHONY: run test test-asan test-tsan build format bench
+.PHONY: run test test-asan test-tsan build format bench package
 
 build:
 	@scripts/dependencies
@@ -11,6 +11,10 @@ run: build
 
 test: build
 	@ctest --preset default
+
+# A Debian package of the programs, the docs and the systemd unit, in build/default.
+package: build
+	@cd build/default && cpack -G DEB
 
 test-asan:
 	@scripts/dependencies

@@ -1,8 +1,8 @@
 #include "server/Dialogue.h"
 
+#include "protocol/DecimalNumber.h"
 #include "server/ConsoleInput.h"
 #include "server/ConsoleOutput.h"
-#include "server/DecimalNumber.h"
 
 #include <string>
 

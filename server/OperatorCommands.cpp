@@ -1,7 +1,7 @@
 #include "server/OperatorCommands.h"
 
 #include "server/ConsoleOutput.h"
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
 #include "server/Players.h"
 
 #include <chrono>

@@ -6,7 +6,6 @@
 #include "sync/Clock.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -74,7 +73,7 @@ void AdmitPlayer(ServerState& state) {
     const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
-    state.registry.emplace(*id, std::move(endpoint));
+    state.registry.Add(*id, std::move(endpoint));
     state.statistics.CountAdmission(*id, peer);
 
     char text[16];
@@ -92,10 +91,10 @@ void AdmitPlayer(ServerState& state) {
 void SweepPlayers(ServerState& state) {
     const PlayerActivity activity(state.registry);
     for (auto entry = state.registry.begin(); entry != state.registry.end();) {
-        if (!entry->second) {
-            entry = state.registry.erase(entry);
-        } else if (activity.NeedsAttention(entry->first, *entry->second) &&
-                   !entry->second->IsConnected()) {
+        if (activity.NeedsAttention(entry->first, *entry->second) &&
+            !entry->second->IsConnected()) {
+            // Before the dispatch, so that no frame is relayed to a player whose connection is
+            // gone and who will never read it.
             entry = RemovePlayer(state, entry);
         } else {
             ++entry;
@@ -103,12 +102,10 @@ void SweepPlayers(ServerState& state) {
     }
 }
 
-PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry) {
+PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
+                                            PlayerRegistry::const_iterator entry) {
     ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
-    state.statistics.CountDeparture(entry->first, entry->second && entry->second->FellBehind());
-    if (entry->second) {
-        entry->second->Close();
-        entry->second.reset();
-    }
-    return state.registry.erase(entry);
+    state.statistics.CountDeparture(entry->first, entry->second->FellBehind());
+    entry->second->Close();
+    return state.registry.Remove(entry);
 }

@@ -1,7 +1,7 @@
 #include "server/ServerOptions.h"
 
-#include "server/DecimalNumber.h"
-#include "server/RelayMessage.h"
+#include "protocol/DecimalNumber.h"
+#include "protocol/Frame.h"
 
 #include <string_view>
 

@@ -1,7 +1,7 @@
 #include "net/NetSocket.h"
 #include "net/ProcessSetup.h"
+#include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
-#include "tools/common/PlayerFrame.h"
 #include "tools/load/Admission.h"
 #include "tools/load/DeliveryCheck.h"
 #include "tools/load/LatencySummary.h"
@@ -140,7 +140,7 @@ public:
     }
 
     void Leave() {
-        PlayerFrame leave;
+        Frame leave;
         leave.id = MSG_LEAVE;
         leave.target = SERVER_ID;
         for (LoadPlayer& player : players) {
@@ -216,7 +216,7 @@ private:
     }
 
     void ReceiveAll() {
-        PlayerFrame frame;
+        Frame frame;
         for (LoadPlayer& player : players) {
             while (TakeFrame(*player.endpoint, frame)) {
                 check.RecordReceived(player.id, frame, NowMicros());

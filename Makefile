@@ -28,7 +28,7 @@ test-asan:
 	@ctest --preset asan-ubsan
 
 # The test executables whose cases run threads (labelled "threads").
-THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test
+THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test command_reader_test
 
 test-tsan:
 	@scripts/dependencies

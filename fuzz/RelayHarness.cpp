@@ -89,8 +89,9 @@ private:
 };
 
 RelayHarness::RelayHarness(const FuzzScript& events)
-    : script(events), model(events.displayMessages) {
+    : script(events), model(events.displayMessages, events.fairTurns) {
     state.displayMessages = events.displayMessages;
+    state.fairTurns = events.fairTurns;
     state.console = open_memstream(&consoleText, &consoleSize);
     if (state.console == nullptr || !view.IsOpen() ||
         state.listener.Open(NS_TCP | NS_SERVER, 0, nullptr) != 0) {

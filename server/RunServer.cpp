@@ -49,6 +49,7 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
     state.console = out;
     state.maxPlayers = options.maxPlayers;
     state.maxPerAddress = options.maxPerAddress;
+    state.fairTurns = options.fairTurns;
     // The port as typed or given; the socket uses its low 16 bits.
     std::uint32_t portNumber = options.port;
     if (options.askOperator) {

@@ -70,6 +70,10 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
         if (name == "--version") {
             return OptionsResult::ShowVersion;
         }
+        if (name == "--fair" && !hasInlineValue) {
+            options.fairTurns = true;
+            continue;
+        }
         if (name == "--display" && !hasInlineValue) {
             displayGiven = true;
             options.displayMessages = true;
@@ -113,7 +117,7 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
 
 const char* ServerUsage() {
     return "Usage: vor-server [--port N [--display]] [--bind ADDRESS] [--max-players N]\n"
-           "                  [--max-per-address N]\n"
+           "                  [--max-per-address N] [--fair]\n"
            "Relays the messages of the players that connect to it over TCP.\n"
            "\n"
            "Without --port it asks for the port and whether to show messages addressed to it.\n"
@@ -122,6 +126,8 @@ const char* ServerUsage() {
            "  --bind ADDRESS       listen on this local IPv4 address only, not on every one\n"
            "  --max-players N      refuse connections while N players are connected\n"
            "  --max-per-address N  refuse connections from an address that has N players\n"
+           "  --fair               start each pass after the player whose message to everybody\n"
+           "                       or to the server ended the last one, not at the lowest id\n"
            "  --help               show this text\n"
            "  --version            show the version\n"
            "\n"

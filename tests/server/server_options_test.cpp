@@ -23,13 +23,14 @@ TEST(ServerOptions, NoArgumentsMeansTheDialogueWithNoLimits) {
     EXPECT_EQ(options.bindAddress, "");
     EXPECT_EQ(options.maxPlayers, 0u);
     EXPECT_EQ(options.maxPerAddress, 0u);
+    EXPECT_FALSE(options.fairTurns);
 }
 
 TEST(ServerOptions, EveryOptionInBothSpellings) {
     ServerOptions options;
     std::string problem;
     ASSERT_EQ(Parse({"--port=65535", "--display", "--bind", "10.0.0.255", "--max-players=65534",
-                     "--max-per-address", "1"},
+                     "--max-per-address", "1", "--fair"},
                     options, problem),
               OptionsResult::Serve)
         << problem;
@@ -39,6 +40,7 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
     EXPECT_EQ(options.bindAddress, "10.0.0.255");
     EXPECT_EQ(options.maxPlayers, 65534u);
     EXPECT_EQ(options.maxPerAddress, 1u);
+    EXPECT_TRUE(options.fairTurns);
 }
 
 TEST(ServerOptions, LimitsApplyToTheDialogueToo) {
@@ -75,6 +77,7 @@ TEST(ServerOptions, ValuesAtTheEdgesOfTheirRanges) {
         {{"--max-players", "1"}, true},
         {{"--max-per-address", "65535"}, false},
         {{"--display=yes"}, false},
+        {{"--fair=1"}, false},
     };
     for (const auto& [words, valid] : cases) {
         ServerOptions options;

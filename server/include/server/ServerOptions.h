@@ -13,6 +13,8 @@ struct ServerOptions {
     // 0 leaves the count unlimited (up to every free player id).
     std::uint32_t maxPlayers = 0;
     std::uint32_t maxPerAddress = 0;
+    // Each pass's dispatch starts after the player whose message ended the last one.
+    bool fairTurns = false;
 };
 
 enum class OptionsResult { Serve, ShowHelp, ShowVersion, Invalid };

@@ -22,4 +22,8 @@ struct ServerState {
     std::uint32_t maxPlayers = 0;
     std::uint32_t maxPerAddress = 0;
     ServerStatistics statistics;
+    // With fair turns each pass's dispatch starts after the player whose message ended the
+    // pass before, instead of at the lowest id.
+    bool fairTurns = false;
+    PlayerId lastPassEnder = 0;
 };

@@ -7,15 +7,10 @@
 #include <string>
 #include <vector>
 
-// The listening line of a server given `portText`, after the banner.
+// The banner and the listening line of a server started with --port `portText`.
 std::string CommandLineTranscript(const std::string& portText);
 
-// A port chosen at random below the range the system hands out to clients, so that it is
-// seldom taken; a test that finds it taken chooses again.
-std::uint16_t RandomTestPort();
-
-// Starts `vor-server --port P` with `arguments` before it, on a port chosen at random; while
-// the server reports that it cannot listen there, starts it again on another. Null when no
-// listening line appears.
+// Starts `vor-server ARGUMENTS --port P` for a port P that it can listen on, and checks that
+// the console is the banner and the listening line; null when it is not.
 std::unique_ptr<ServerProcess> StartOnPort(const std::vector<std::string>& arguments,
                                            std::uint16_t& port);

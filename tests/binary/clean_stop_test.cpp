@@ -1,12 +1,11 @@
 // Stopping the real binary cleanly: by SIGTERM, SIGINT or the console's quit, with players
 // that are still owed frames.
 
+#include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
 #include "tests/binary/ServerOnPort.h"
 #include "tests/faults/FrameStream.h"
-#include "tests/support/StreamIo.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -49,13 +48,13 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
     ASSERT_NE(server, nullptr);
     // A receiver that reads nothing until the stop, with a small window, so that the server
     // keeps output for it.
-    NarrowClient receiver(port);
-    ASSERT_GE(receiver.Descriptor(), 0);
+    LoopbackClient receiver(port, LoopbackClient::Window::Narrow);
+    ASSERT_TRUE(receiver.Connected());
     ASSERT_TRUE(server->WaitForOutput(ConnectionLine(RECEIVER_ID), WAIT_MS));
-    std::vector<std::unique_ptr<TestClient>> senders;
+    std::vector<std::unique_ptr<LoopbackClient>> senders;
     for (int sender = 0; sender < SENDERS; ++sender) {
         const auto id = static_cast<std::uint16_t>(RECEIVER_ID + 1 + sender);
-        senders.push_back(std::make_unique<TestClient>(port));
+        senders.push_back(std::make_unique<LoopbackClient>(port));
         ASSERT_EQ(senders.back()->ReadGreeting(WAIT_MS), id);
     }
     for (int sequence = 0; sequence < FRAMES_PER_SENDER; ++sequence) {
@@ -89,8 +88,7 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
     }
     bool ended = false;
     bool inOrder = false;
-    std::vector<std::uint8_t> bytes =
-        ReadUntilClosed(receiver.Descriptor(), WAIT_MS, ended, &inOrder);
+    std::vector<std::uint8_t> bytes = receiver.ReadUntilClosed(WAIT_MS, ended, &inOrder);
     EXPECT_TRUE(ended);
     EXPECT_TRUE(inOrder) << "the connection was reset";
     std::vector<Frame> frames = TakeWholeFrames(bytes);
@@ -134,7 +132,7 @@ TEST(CleanStopIdle, StopsAtOnceWithNoPlayersAndFreesThePort) {
     server->Signal(SIGTERM);
     EXPECT_EQ(server->WaitForExit(WAIT_MS), 0);
     EXPECT_EQ(server->Output(), CommandLineTranscript(std::to_string(port)) + "Server stopped.\n");
-    TestClient late(port);
+    LoopbackClient late(port);
     EXPECT_FALSE(late.Connected());
 }
 

@@ -1,11 +1,11 @@
 // The real binary started with command-line options instead of the dialogue.
 
+#include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
 #include "tests/binary/ServerOnPort.h"
 #include "tests/support/PortHolder.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ namespace {
 // A player that sends one message to the server and leaves; the console shows the message
 // exactly when display is on.
 void SendToServerAndLeave(std::uint16_t port) {
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     ASSERT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
     ASSERT_TRUE(client.SendFrame(7, 1, "hi"));
@@ -51,12 +51,12 @@ TEST(CommandLine, BindListensOnTheOneAddressOnly) {
     // Another loopback address: the server must not answer on 127.0.0.1.
     auto other = StartOnPort({"--bind", "127.0.0.2"}, port);
     ASSERT_NE(other, nullptr);
-    TestClient refused(port);
+    LoopbackClient refused(port);
     EXPECT_FALSE(refused.Connected());
 
     auto server = StartOnPort({"--bind", "127.0.0.1"}, port);
     ASSERT_NE(server, nullptr);
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }
@@ -65,12 +65,12 @@ TEST(CommandLine, MaxPlayersRefusesPastTheCountUntilOneLeaves) {
     std::uint16_t port = 0;
     auto server = StartOnPort({"--max-players", "2"}, port);
     ASSERT_NE(server, nullptr);
-    auto first = std::make_unique<TestClient>(port);
-    TestClient second(port);
+    auto first = std::make_unique<LoopbackClient>(port);
+    LoopbackClient second(port);
     ASSERT_EQ(first->ReadGreeting(WAIT_MS), 2);
     ASSERT_EQ(second.ReadGreeting(WAIT_MS), 3);
 
-    TestClient third(port);
+    LoopbackClient third(port);
     ASSERT_TRUE(third.Connected());
     EXPECT_TRUE(third.ClosedByPeer(WAIT_MS));
     EXPECT_TRUE(server->WaitForOutput(
@@ -78,7 +78,7 @@ TEST(CommandLine, MaxPlayersRefusesPastTheCountUntilOneLeaves) {
 
     first->Close();
     ASSERT_TRUE(server->WaitForOutput(LeftLine(2), WAIT_MS));
-    TestClient fourth(port);
+    LoopbackClient fourth(port);
     EXPECT_EQ(fourth.ReadGreeting(WAIT_MS), 2);
 }
 
@@ -86,9 +86,9 @@ TEST(CommandLine, MaxPerAddressRefusesTheSameAddressPastTheCount) {
     std::uint16_t port = 0;
     auto server = StartOnPort({"--max-per-address", "1"}, port);
     ASSERT_NE(server, nullptr);
-    TestClient first(port);
+    LoopbackClient first(port);
     ASSERT_EQ(first.ReadGreeting(WAIT_MS), 2);
-    TestClient second(port);
+    LoopbackClient second(port);
     ASSERT_TRUE(second.Connected());
     EXPECT_TRUE(second.ClosedByPeer(WAIT_MS));
     EXPECT_TRUE(
@@ -140,21 +140,15 @@ TEST(CommandLine, DialogueFailureAlsoNamesTheReason) {
 
 // A reply line far longer than any buffer is read whole: the number is all of it.
 TEST(CommandLine, DialogueReadsATenThousandCharacterReplyWhole) {
-    std::uint16_t port = 0;
-    std::unique_ptr<ServerProcess> server;
-    std::string expected;
-    for (int attempt = 0; attempt < 20 && !server; ++attempt) {
-        port = RandomTestPort();
-        const std::string portText = std::to_string(port);
-        server = std::make_unique<ServerProcess>();
-        server->WriteInput(std::string(10000 - portText.size(), '0') + portText + "\nn\n");
-        expected = ListeningTranscript(portText);
-        if (server->WaitForOutputSize(expected.size(), WAIT_MS) != expected) {
-            server.reset();
-        }
-    }
-    ASSERT_NE(server, nullptr);
-    TestClient client(port);
+    ServerProcess server;
+    const std::uint16_t port = server.ListenWith([](std::uint16_t chosen) {
+        const std::string portText = std::to_string(chosen);
+        return std::string(10000 - portText.size(), '0') + portText + "\nn\n";
+    });
+    ASSERT_NE(port, 0) << server.Output();
+    const std::string expected = ListeningTranscript(std::to_string(port));
+    EXPECT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }

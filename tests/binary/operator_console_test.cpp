@@ -1,10 +1,9 @@
 // The operator's commands typed to the real binary while it serves.
 
+#include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
 #include "tests/binary/ServerOnPort.h"
-#include "tests/support/StreamIo.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -22,8 +21,8 @@ protected:
         ASSERT_NE(server, nullptr);
     }
 
-    std::unique_ptr<TestClient> Join(std::uint16_t expectedId) {
-        auto client = std::make_unique<TestClient>(port);
+    std::unique_ptr<LoopbackClient> Join(std::uint16_t expectedId) {
+        auto client = std::make_unique<LoopbackClient>(port);
         EXPECT_EQ(client->ReadGreeting(WAIT_MS), expectedId);
         EXPECT_TRUE(server->WaitForOutput(ConnectionLine(expectedId), WAIT_MS));
         return client;
@@ -131,11 +130,11 @@ TEST_F(OperatorConsole, CommandsDuringAFloodDoNotStallThePasses) {
         const auto until =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         while (std::chrono::steady_clock::now() < until) {
-            const std::size_t sent = SendWithoutWaiting(
-                flooder->Descriptor(), flood.data() + floodOffset, flood.size() - floodOffset);
+            const std::size_t sent =
+                flooder->SendWithoutWaiting(flood.data() + floodOffset, flood.size() - floodOffset);
             flooded += sent;
             floodOffset = (floodOffset + sent) % flood.size();
-            WaitWritable(flooder->Descriptor(), 10);
+            flooder->WaitWritable(10);
         }
     };
     // More than the server takes from one player at a time, so that it is held back.

@@ -1,7 +1,7 @@
 #include "server/OperatorCommands.h"
 
-#include "server/ConsoleOutput.h"
 #include "protocol/DecimalNumber.h"
+#include "server/ConsoleOutput.h"
 #include "server/Players.h"
 
 #include <chrono>

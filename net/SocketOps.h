@@ -76,6 +76,8 @@ std::uint16_t InetFamily();
 std::uint32_t ParseDottedAddress(const char* text);
 bool LookupHostByName(const char* name, std::uint32_t& address);
 bool LocalHostName(char* name, std::size_t capacity);
+// The system's description of the error of the socket call that failed last on this thread.
+std::string LastErrorText();
 
 // Byte order and address text need no platform call (AddressText.cpp).
 std::uint16_t HostToNetwork16(std::uint16_t value);

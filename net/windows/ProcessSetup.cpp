@@ -16,4 +16,5 @@ void RaiseDescriptorLimit() {}
 // program that reads the server through a pipe would see other text than on Linux.
 void WritePlainLineEnds() {
     _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
 }

@@ -343,6 +343,21 @@ bool LocalHostName(char* name, std::size_t capacity) {
     return std::memchr(name, '\0', capacity) != nullptr;
 }
 
+std::string LastErrorText() {
+    const int error = WSAGetLastError();
+    char text[256] = {};
+    const DWORD length =
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                       static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+    std::string described(text, length);
+    // The system's messages end in a line break; the text is one line.
+    while (!described.empty() &&
+           (described.back() == '\n' || described.back() == '\r' || described.back() == ' ')) {
+        described.pop_back();
+    }
+    return described.empty() ? "error " + std::to_string(error) : described;
+}
+
 // Winsock waits on sockets only, so the wake channel is a pair of loopback datagram sockets:
 // the write end sends one byte to the read end.
 bool OpenWakeChannel(WakeChannel& channel) {

@@ -189,24 +189,29 @@ std::optional<std::uint16_t> LoopbackClient::ReadGreeting(int timeoutMs) {
     return first->target;
 }
 
-bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into) {
+bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrder) {
     char chunk[8192];
     for (;;) {
         const int result = recv(Native(fd), chunk, sizeof chunk, 0);
         if (result > 0) {
             into.insert(into.end(), chunk, chunk + result);
-        } else {
-            return result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+            continue;
         }
+        const bool waiting = result == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK;
+        if (!waiting && inOrder != nullptr) {
+            *inOrder = result == 0;
+        }
+        return waiting;
     }
 }
 
-std::vector<std::uint8_t> LoopbackClient::ReadUntilClosed(int timeoutMs, bool& ended) {
+std::vector<std::uint8_t> LoopbackClient::ReadUntilClosed(int timeoutMs, bool& ended,
+                                                          bool* inOrder) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<std::uint8_t> bytes;
     ended = false;
     while (Clock::now() < deadline) {
-        if (!ReadAvailable(bytes)) {
+        if (!ReadAvailable(bytes, inOrder)) {
             ended = true;
             break;
         }

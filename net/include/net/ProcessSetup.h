@@ -6,5 +6,6 @@
 void IgnoreBrokenPipeSignal();
 // Raises the soft limit on open descriptors to the hard limit.
 void RaiseDescriptorLimit();
-// Standard output ends its lines in "\n" alone, as the program writes them, on every platform.
+// Standard output and standard error end their lines in "\n" alone, as the program writes them,
+// on every platform.
 void WritePlainLineEnds();

@@ -11,7 +11,8 @@ void PutLittleEndian(std::string& out, std::uint64_t value, int bytes) {
 std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, int bytes) {
     std::uint64_t value = 0;
     for (int index = 0; index < bytes; ++index) {
-        value |= static_cast<std::uint64_t>(static_cast<unsigned char>(in[offset + index]))
+        value |= static_cast<std::uint64_t>(
+                     static_cast<unsigned char>(in[offset + static_cast<std::size_t>(index)]))
                  << (8 * index);
     }
     return value;
@@ -24,7 +25,7 @@ PlayerFrame EncodeLoadFrame(const LoadFrame& frame) {
     wire.id = static_cast<std::uint8_t>(1 + frame.sequence % 254);
     wire.target = frame.target;
     wire.value.reserve(MAX_VALUE_LENGTH);
-    wire.value += "VL";
+    wire.value += frame.fromChaos ? "VC" : "VL";
     PutLittleEndian(wire.value, frame.sender, 2);
     PutLittleEndian(wire.value, frame.sequence, 4);
     PutLittleEndian(wire.value, static_cast<std::uint64_t>(frame.sentMicros), 8);
@@ -36,11 +37,21 @@ PlayerFrame EncodeLoadFrame(const LoadFrame& frame) {
 }
 
 bool ReadStamp(std::string_view value, LoadFrame& frame) {
-    if (value.size() < STAMP_SIZE || value[0] != 'V' || value[1] != 'L') {
+    if (value.size() < STAMP_SIZE || value[0] != 'V' || (value[1] != 'L' && value[1] != 'C')) {
         return false;
     }
+    frame.fromChaos = value[1] == 'C';
     frame.sender = static_cast<PlayerId>(GetLittleEndian(value, 2, 2));
     frame.sequence = static_cast<std::uint32_t>(GetLittleEndian(value, 4, 4));
     frame.sentMicros = static_cast<std::int64_t>(GetLittleEndian(value, 8, 8));
     return true;
+}
+
+bool IsIntactLoadFrame(const PlayerFrame& frame, LoadFrame& stamp) {
+    if (!ReadStamp(frame.value, stamp)) {
+        return false;
+    }
+    stamp.target = frame.target;
+    const PlayerFrame rebuilt = EncodeLoadFrame(stamp);
+    return frame.id == rebuilt.id && frame.value == rebuilt.value;
 }

@@ -41,6 +41,8 @@ struct ChaosTally {
     std::array<std::uint64_t, CHAOS_FAULT_KINDS> faults{};
     // Admissions after the first one of each misbehaving player.
     std::uint64_t reconnections = 0;
+    // Connections that ended after their player had been greeted, by either side.
+    std::uint64_t departures = 0;
     // Connections the server ended after the leave message, after a half-close, and past the
     // output bound of a player that stopped reading.
     std::uint64_t endedAfterLeave = 0;

@@ -280,6 +280,9 @@ void ChaosPlayer::ContinueFault(std::int64_t now, ChaosWorld& world) {
 }
 
 void ChaosPlayer::GoAway(std::int64_t now, ChaosWorld& world, bool reset) {
+    if (Joined()) {
+        ++world.tally.departures;
+    }
     if (reset) {
         connection.Reset();
     } else {

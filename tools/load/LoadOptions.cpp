@@ -44,8 +44,9 @@ const char* const LOAD_USAGE =
     "                     frame anyone reads must be whole and addressed to its reader\n"
     "  --seed N           seeds every random choice, printed so that a run can be repeated\n"
     "  --server-pid PID   reports that process's resident memory at the start and at its highest\n"
-    "  --spawn PATH       starts the server at PATH on PORT itself, watches its memory and its\n"
-    "                     console, fails when it ends, and ends it after the run\n"
+    "  --spawn PATH       starts the server at PATH on PORT itself (PORT 0: a free port),\n"
+    "                     watches its memory and its console, fails when it ends, and ends it\n"
+    "                     after the run\n"
     "With a server to watch, the run fails when its resident memory passes 32 MiB plus\n"
     "64 KiB of input and 1 MiB of output per player.\n"
     "A run may expect at most 10 million deliveries.\n";
@@ -107,7 +108,7 @@ bool ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options, b
         }
         if (argument[0] != '-') {
             std::uint64_t port = 0;
-            if (havePort || !ParseDecimal(argument, 65535, port) || port == 0) {
+            if (havePort || !ParseDecimal(argument, 65535, port)) {
                 error = std::string("unexpected argument '") + argument + "'";
                 return false;
             }
@@ -154,6 +155,10 @@ bool ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options, b
     }
     if (!havePort) {
         error = "the server's port is missing";
+        return false;
+    }
+    if (options.port == 0 && options.spawnPath.empty()) {
+        error = "port 0 is only for --spawn, which then picks a free port";
         return false;
     }
     if (options.SteadyPlayers() < 2) {

@@ -37,3 +37,6 @@ private:
     int descriptor = -1;
     bool connected = false;
 };
+
+// A loopback TCP port that was free a moment ago, or 0.
+std::uint16_t FreeLoopbackPort();

@@ -5,6 +5,7 @@
 #include "tools/load/LoadOptions.h"
 #include "tools/load/LoadReport.h"
 #include "tools/load/LoadSession.h"
+#include "tools/load/RawConnection.h"
 #include "tools/load/ServerWatch.h"
 
 #include <algorithm>
@@ -149,9 +150,12 @@ void Drain(const LoadOptions& options, LoadSession& session, ServerWatch& server
     session.Tick(false);
 }
 
-bool WatchServer(const LoadOptions& options, ServerWatch& server) {
+bool WatchServer(LoadOptions& options, ServerWatch& server) {
     if (!options.spawnPath.empty()) {
         std::string error;
+        if (options.port == 0) {
+            options.port = FreeLoopbackPort();
+        }
         if (!server.Spawn(options.spawnPath, options.port, error)) {
             std::fprintf(stderr, "vor-load: %s\n", error.c_str());
             return false;

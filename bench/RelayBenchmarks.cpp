@@ -55,10 +55,9 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players) {
         state.SkipWithError("the players could not be connected");
         return;
     }
-    const std::string value(MAX_VALUE_LENGTH, 'b');
+    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
     for (auto _ : state) {
-        SendRelayMessage(relay->Server(), 7, BROADCAST_ID, value.data(),
-                         static_cast<std::uint8_t>(value.size()), 0);
+        SendRelayMessage(relay->Server(), frame, 0);
         state.PauseTiming();
         relay->DrainClients();
         state.ResumeTiming();
@@ -75,9 +74,8 @@ void PassWithBroadcast(benchmark::State& state, std::size_t players) {
         return;
     }
     std::uint8_t frame[MAX_FRAME_SIZE];
-    const std::string value(MAX_VALUE_LENGTH, 'p');
     const auto size = static_cast<int>(
-        EncodeFrame(7, BROADCAST_ID, value.data(), static_cast<std::uint8_t>(value.size()), frame));
+        EncodeFrame(Frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'p')}, frame));
     NetSocket& sender = *relay->Server().registry.begin()->second;
     for (auto _ : state) {
         state.PauseTiming();

@@ -1,36 +1,25 @@
 #include "server/Dispatch.h"
 
+#include "protocol/DisplayableText.h"
+#include "protocol/FrameSocket.h"
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
-#include "server/FrameReader.h"
 #include "server/PlayerActivity.h"
 #include "server/Players.h"
 
 namespace {
 
-// Takes the message at the front of the player's buffer into `message` once all of it is
-// there.
-bool TakeWholeMessage(NetSocket& endpoint, RelayMessage& message) {
-    FrameHeader header{};
-    if (!TakeWholeFrame(endpoint, header, reinterpret_cast<std::uint8_t*>(message.value))) {
-        return false;
-    }
-    message.id = header.id;
-    message.target = header.target;
-    message.length = header.length;
-    message.value[header.length] = '\0';
-    return true;
-}
-
 void ShowMessage(ServerState& state, PlayerId sender) {
-    const RelayMessage& message = state.message;
+    const Frame& message = state.message;
+    // The value is shown as text, up to its first NUL.
     ConsolePrint(state.console,
                  "Received a message.\n"
                  "ID \t= %i\n"
                  "From \t= %i\n"
                  "Value \t= %s (%i)\n",
                  static_cast<int>(message.id), static_cast<int>(sender),
-                 DisplayableText(message.value).c_str(), static_cast<int>(message.length));
+                 DisplayableText(message.value.c_str()).c_str(),
+                 static_cast<int>(message.value.size()));
 }
 
 }  // namespace
@@ -39,31 +28,30 @@ void DispatchMessages(ServerState& state) {
     const PlayerActivity activity(state.registry);
     for (auto entry = state.registry.begin(); entry != state.registry.end();) {
         NetSocket* endpoint = entry->second.get();
-        if (endpoint == nullptr) {
-            ++entry;
-            continue;
-        }
         // A quiet player is connected and has nothing new; it may still hold whole messages.
         if (activity.NeedsAttention(entry->first, *endpoint)) {
             if (!endpoint->IsConnected()) {
+                // Gone since the sweep: removed before its buffered frames are taken, as the
+                // sweep would have.
                 entry = RemovePlayer(state, entry);
                 continue;
             }
             endpoint->Receive(false);
         }
-        if (!TakeWholeMessage(*endpoint, state.message)) {
+        if (!TakeWholeFrame(*endpoint, state.message)) {
             ++entry;
             continue;
         }
         const PlayerId sender = entry->first;
-        const RelayMessage& message = state.message;
+        const Frame& message = state.message;
         if (message.id == MSG_LEAVE) {
+            // The player said it is leaving: it is removed at once, and whatever it sent after
+            // the leave message is never relayed.
             entry = RemovePlayer(state, entry);
             continue;
         }
         if (message.target != SERVER_ID) {
-            SendRelayMessage(state, message.id, message.target, message.value, message.length,
-                             sender);
+            SendRelayMessage(state, message, sender);
         }
         if (message.target == BROADCAST_ID || message.target == SERVER_ID) {
             if (state.displayMessages) {

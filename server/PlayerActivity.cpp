@@ -7,10 +7,8 @@ PlayerActivity::PlayerActivity(const PlayerRegistry& registry) {
     ids.reserve(registry.size());
     endpoints.reserve(registry.size());
     for (const auto& [id, endpoint] : registry) {
-        if (endpoint) {
-            ids.push_back(id);
-            endpoints.push_back(endpoint.get());
-        }
+        ids.push_back(id);
+        endpoints.push_back(endpoint.get());
     }
     active.resize(ids.size());
     NetSocket::PollActivity(endpoints.data(), endpoints.size(), active.data());

@@ -6,13 +6,11 @@
 #include "sync/Clock.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
 void SendGreeting(ServerState& state, PlayerId id, const char* text) {
-    SendRelayMessage(state, MSG_WELCOME, id, text, static_cast<std::uint8_t>(std::strlen(text)),
-                     BROADCAST_ID);
+    SendRelayMessage(state, Frame{MSG_WELCOME, id, text}, BROADCAST_ID);
 }
 
 }  // namespace
@@ -49,7 +47,7 @@ void AdmitPlayer(ServerState& state) {
     }
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
-    state.registry.emplace(*id, std::move(endpoint));
+    state.registry.Add(*id, std::move(endpoint));
 
     char text[16];
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(*id));
@@ -66,10 +64,10 @@ void AdmitPlayer(ServerState& state) {
 void SweepPlayers(ServerState& state) {
     const PlayerActivity activity(state.registry);
     for (auto entry = state.registry.begin(); entry != state.registry.end();) {
-        if (!entry->second) {
-            entry = state.registry.erase(entry);
-        } else if (activity.NeedsAttention(entry->first, *entry->second) &&
-                   !entry->second->IsConnected()) {
+        if (activity.NeedsAttention(entry->first, *entry->second) &&
+            !entry->second->IsConnected()) {
+            // Before the dispatch, so that no frame is relayed to a player whose connection is
+            // gone and who will never read it.
             entry = RemovePlayer(state, entry);
         } else {
             ++entry;
@@ -77,11 +75,9 @@ void SweepPlayers(ServerState& state) {
     }
 }
 
-PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry) {
+PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
+                                            PlayerRegistry::const_iterator entry) {
     ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
-    if (entry->second) {
-        entry->second->Close();
-        entry->second.reset();
-    }
-    return state.registry.erase(entry);
+    entry->second->Close();
+    return state.registry.Remove(entry);
 }

@@ -1,6 +1,5 @@
-#include "server/FrameReader.h"
+#include "protocol/FrameSocket.h"
 #include "tests/server/RelayHarness.h"
-#include "tools/common/PlayerFrame.h"
 #include "tools/load/LoadSession.h"
 
 #include <gtest/gtest.h>
@@ -49,7 +48,7 @@ protected:
         auto endpoint = std::make_unique<NetSocket>();
         ASSERT_EQ(endpoint->Open(NS_TCP, harness.Port(), "127.0.0.1"), 0);
         endpoint->EnableNoDelay();
-        PlayerFrame greeting[2];
+        Frame greeting[2];
         int greeted = 0;
         ASSERT_TRUE(harness.RunPassesUntil([&] {
             while (greeted < 2 && TakeFrame(*endpoint, greeting[greeted])) {
@@ -109,16 +108,12 @@ protected:
 
     // Takes the next whole frame that player `sender` has sent out of the relay's input before
     // the relay sees it, as a broken relay would.
-    bool Intercept(PlayerId sender, std::uint8_t (&frame)[MAX_FRAME_SIZE], std::size_t& size) {
+    bool Intercept(PlayerId sender, Frame& frame) {
         NetSocket* endpoint = harness.Endpoint(sender);
-        FrameHeader header{};
-        std::uint8_t value[MAX_VALUE_LENGTH];
         for (int attempt = 0; attempt < 500; ++attempt) {
             virtualNow += tick;
             session->Tick(true);
-            endpoint->Receive(false);
-            if (TakeWholeFrame(*endpoint, header, value)) {
-                size = EncodeFrame(header.id, header.target, value, header.length, frame);
+            if (TakeFrame(*endpoint, frame)) {
                 return true;
             }
         }
@@ -215,9 +210,8 @@ TEST_F(ChaosLoad, RelayThatDropsAFrameFailsTheCheck) {
     options.broadcasts = 0.0;
     Join(3, 2);
     Run(50);
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    std::size_t size = 0;
-    ASSERT_TRUE(Intercept(session->Steady()[0].id, frame, size));
+    Frame frame;
+    ASSERT_TRUE(Intercept(session->Steady()[0].id, frame));
     Run(50);
     EXPECT_FALSE(Drain());
     EXPECT_EQ(session->Check().Counts().Missing(), 1u);
@@ -228,12 +222,10 @@ TEST_F(ChaosLoad, RelayThatChangesAByteFailsTheCheck) {
     options.broadcasts = 0.0;
     Join(3, 2);
     Run(50);
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    std::size_t size = 0;
-    ASSERT_TRUE(Intercept(session->Steady()[0].id, frame, size));
-    frame[size - 1] ^= 0x20;
-    const PlayerId target = static_cast<PlayerId>(frame[1] | (frame[2] << 8));
-    ASSERT_EQ(harness.Endpoint(target)->Send(frame, static_cast<int>(size), 0, nullptr), 0);
+    Frame frame;
+    ASSERT_TRUE(Intercept(session->Steady()[0].id, frame));
+    frame.value.back() = static_cast<char>(frame.value.back() ^ 0x20);
+    ASSERT_EQ(SendFrame(*harness.Endpoint(frame.target), frame), 0);
     Run(50);
     Drain();
     EXPECT_EQ(session->Check().Counts().corrupted, 1u);
@@ -256,7 +248,7 @@ TEST_F(ChaosLoad, FrameChangedOnItsWayToAMisbehavingReaderFailsTheCheck) {
         }
     }
     ASSERT_NE(reader, 0);
-    PlayerFrame changed = EncodeLoadFrame(LoadFrame{2, 1, reader, 0, true});
+    Frame changed = EncodeLoadFrame(LoadFrame{2, 1, reader, 0, true});
     ASSERT_GT(changed.value.size(), STAMP_SIZE);
     changed.value[STAMP_SIZE] = static_cast<char>(changed.value[STAMP_SIZE] ^ 0x01);
     ASSERT_EQ(SendFrame(*harness.Endpoint(reader), changed), 0);

@@ -1,6 +1,6 @@
 #include "tools/load/ChaosPlayer.h"
 
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
 #include "tools/load/LoadStamp.h"
 
 namespace {
@@ -20,29 +20,17 @@ constexpr std::int64_t STALL_LIMIT = 30 * SECOND;
 // Ids this far up are held by nobody: the run admits at most 9000 players at a time.
 constexpr PlayerId FIRST_UNHELD_ID = 60000;
 
-bool TakeFrameFromBytes(const std::string& bytes, std::size_t& offset, PlayerFrame& frame) {
-    if (bytes.size() - offset < FRAME_HEADER_SIZE) {
-        return false;
-    }
-    std::uint8_t header[FRAME_HEADER_SIZE];
-    for (std::size_t index = 0; index < FRAME_HEADER_SIZE; ++index) {
-        header[index] = static_cast<std::uint8_t>(bytes[offset + index]);
-    }
-    const FrameHeader decoded = DecodeHeader(header);
-    if (bytes.size() - offset < FRAME_HEADER_SIZE + decoded.length) {
-        return false;
-    }
-    frame.id = decoded.id;
-    frame.target = decoded.target;
-    frame.value.assign(bytes, offset + FRAME_HEADER_SIZE, decoded.length);
-    offset += FRAME_HEADER_SIZE + decoded.length;
-    return true;
+// Takes the whole frame at `offset` of `bytes`, if it is all there, and moves past it.
+bool TakeFrameFromBytes(const std::string& bytes, std::size_t& offset, Frame& frame) {
+    const std::size_t size = DecodeFrame(
+        reinterpret_cast<const std::uint8_t*>(bytes.data()) + offset, bytes.size() - offset, frame);
+    offset += size;
+    return size > 0;
 }
 
-std::string FrameBytes(const PlayerFrame& frame) {
+std::string FrameBytes(const Frame& frame) {
     std::uint8_t bytes[MAX_FRAME_SIZE];
-    const std::size_t size = EncodeFrame(frame.id, frame.target, frame.value.data(),
-                                         static_cast<std::uint8_t>(frame.value.size()), bytes);
+    const std::size_t size = EncodeFrame(frame, bytes);
     return std::string(reinterpret_cast<const char*>(bytes), size);
 }
 
@@ -166,7 +154,7 @@ void ChaosPlayer::StartFault(ChaosFault next, std::int64_t now, ChaosWorld& worl
             phaseEnd = now + END_DEADLINE;
             return;
         case ChaosFault::LeaveMessage: {
-            PlayerFrame leave;
+            Frame leave;
             leave.id = MSG_LEAVE;
             leave.target = SERVER_ID;
             outgoing = FrameBytes(leave);
@@ -310,7 +298,7 @@ bool ChaosPlayer::ReadFrames(ChaosWorld& world) {
     }
     const RawConnection::Status status = connection.Read(incoming, READ_LIMIT);
     std::size_t offset = 0;
-    PlayerFrame frame;
+    Frame frame;
     while (TakeFrameFromBytes(incoming, offset, frame)) {
         if (greetingsRead < 2) {
             // Two welcome frames naming the player: its id as text, then the server's clock.

@@ -25,7 +25,7 @@ void DeliveryCheck::RecordSent(const LoadFrame& frame) {
     ++senders[frame.sender].sent;
 }
 
-bool DeliveryCheck::CheckFraming(PlayerId receiver, const PlayerFrame& frame) {
+bool DeliveryCheck::CheckFraming(PlayerId receiver, const Frame& frame) {
     LoadFrame stamp;
     if (!IsIntactLoadFrame(frame, stamp)) {
         ++counts.corrupted;
@@ -38,7 +38,7 @@ bool DeliveryCheck::CheckFraming(PlayerId receiver, const PlayerFrame& frame) {
     return true;
 }
 
-void DeliveryCheck::RecordReadByChaos(PlayerId receiver, const PlayerFrame& frame) {
+void DeliveryCheck::RecordReadByChaos(PlayerId receiver, const Frame& frame) {
     if (CheckFraming(receiver, frame)) {
         ++counts.readByChaos;
     }
@@ -55,7 +55,7 @@ long DeliveryCheck::ReceiverSlot(const SentRecord& record, PlayerId receiver) co
     return static_cast<long>(entry->second);
 }
 
-void DeliveryCheck::RecordReceived(PlayerId receiver, const PlayerFrame& frame,
+void DeliveryCheck::RecordReceived(PlayerId receiver, const Frame& frame,
                                    std::int64_t receivedMicros) {
     LoadFrame stamp;
     if (!ReadStamp(frame.value, stamp)) {
@@ -74,7 +74,7 @@ void DeliveryCheck::RecordReceived(PlayerId receiver, const PlayerFrame& frame,
         return;
     }
     SentRecord& record = found->second;
-    const PlayerFrame expected = EncodeLoadFrame(record.frame);
+    const Frame expected = EncodeLoadFrame(record.frame);
     if (frame.id != expected.id || frame.target != expected.target ||
         frame.value != expected.value) {
         ++counts.corrupted;

@@ -1,6 +1,6 @@
 #include "tools/load/LoadSession.h"
 
-#include "tools/common/PlayerFrame.h"
+#include "protocol/FrameSocket.h"
 
 #include <cstdio>
 
@@ -128,7 +128,7 @@ void LoadSession::Send(LoadPlayer& sender, PlayerId target, std::int64_t now) {
 }
 
 void LoadSession::ReceiveAll() {
-    PlayerFrame frame;
+    Frame frame;
     for (LoadPlayer& player : steady) {
         while (TakeFrame(*player.endpoint, frame)) {
             check.RecordReceived(player.id, frame, clock());
@@ -153,7 +153,7 @@ void LoadSession::MarkLost(LoadPlayer& player) {
 }
 
 void LoadSession::Leave() {
-    PlayerFrame leave;
+    Frame leave;
     leave.id = MSG_LEAVE;
     leave.target = SERVER_ID;
     for (LoadPlayer& player : steady) {

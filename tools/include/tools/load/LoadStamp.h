@@ -1,7 +1,6 @@
 #pragma once
 
-#include "server/RelayMessage.h"
-#include "tools/common/PlayerFrame.h"
+#include "protocol/Frame.h"
 
 #include <cstdint>
 #include <string>
@@ -28,7 +27,7 @@ inline constexpr std::size_t STAMP_SIZE = 16;
 // The frame as it goes on the wire: a message id from 1 to 254 and a value of 16 to 255 bytes
 // (the stamp, then filler bytes of every value), both derived from the sender and sequence, so
 // that a receiver can rebuild the exact frame.
-PlayerFrame EncodeLoadFrame(const LoadFrame& frame);
+Frame EncodeLoadFrame(const LoadFrame& frame);
 
 // Reads sender, sequence, send time and origin from a value's stamp; false when the value has
 // none.
@@ -36,4 +35,4 @@ bool ReadStamp(std::string_view value, LoadFrame& frame);
 
 // True when the frame is exactly the one its stamp and target describe: nothing cut, added or
 // changed. `stamp` receives what the stamp says.
-bool IsIntactLoadFrame(const PlayerFrame& frame, LoadFrame& stamp);
+bool IsIntactLoadFrame(const Frame& frame, LoadFrame& stamp);

@@ -14,6 +14,7 @@ void AdmitPlayer(ServerState& state);
 void SweepPlayers(ServerState& state);
 // Announces the departure, closes and frees the endpoint and drops the entry. Returns the entry
 // that followed it, where the calling walk goes on.
-PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry);
+PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
+                                            PlayerRegistry::const_iterator entry);
 // The lowest id from FIRST_PLAYER_ID that has no entry, or none when every id is taken.
 std::optional<PlayerId> LowestFreePlayerId(const PlayerRegistry& registry);

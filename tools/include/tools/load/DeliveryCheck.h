@@ -48,9 +48,9 @@ public:
     void AddPlayer(PlayerId id);
 
     void RecordSent(const LoadFrame& frame);
-    void RecordReceived(PlayerId receiver, const PlayerFrame& frame, std::int64_t receivedMicros);
+    void RecordReceived(PlayerId receiver, const Frame& frame, std::int64_t receivedMicros);
     // A frame read by a misbehaving player, which holds `receiver` for now.
-    void RecordReadByChaos(PlayerId receiver, const PlayerFrame& frame);
+    void RecordReadByChaos(PlayerId receiver, const Frame& frame);
 
     const DeliveryCounts& Counts() const { return counts; }
     bool AllDelivered() const { return counts.delivered == counts.expected; }
@@ -74,7 +74,7 @@ private:
     long ReceiverSlot(const SentRecord& record, PlayerId receiver) const;
     // Counts an unchecked frame as corrupted or misrouted; true when it is intact and addressed
     // to `receiver` or to everybody.
-    bool CheckFraming(PlayerId receiver, const PlayerFrame& frame);
+    bool CheckFraming(PlayerId receiver, const Frame& frame);
 
     std::unordered_map<PlayerId, std::size_t> playerIndex;
     std::unordered_map<std::uint64_t, SentRecord> sent;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/common/PlayerFrame.h"
+#include "protocol/FrameSocket.h"
 #include "tools/load/ChaosFault.h"
 #include "tools/load/DeliveryCheck.h"
 #include "tools/load/RawConnection.h"

@@ -17,6 +17,15 @@ std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, std::size
     return value;
 }
 
+// FNV-1a: any one changed byte of the stamp changes the hash, and so the filler after it.
+std::uint32_t StampHash(std::string_view stamp) {
+    std::uint32_t hash = 2166136261u;
+    for (const char byte : stamp) {
+        hash = (hash ^ static_cast<unsigned char>(byte)) * 16777619u;
+    }
+    return hash;
+}
+
 }  // namespace
 
 Frame EncodeLoadFrame(const LoadFrame& frame) {
@@ -29,8 +38,9 @@ Frame EncodeLoadFrame(const LoadFrame& frame) {
     PutLittleEndian(wire.value, frame.sequence, 4);
     PutLittleEndian(wire.value, static_cast<std::uint64_t>(frame.sentMicros), 8);
     const std::size_t filler = (frame.sequence * 37u) % (MAX_VALUE_LENGTH - STAMP_SIZE + 1);
+    const std::uint32_t hash = StampHash(wire.value);
     for (std::size_t index = 0; index < filler; ++index) {
-        wire.value += static_cast<char>((frame.sender + frame.sequence * 7u + index * 13u) & 0xFF);
+        wire.value += static_cast<char>(((hash >> (8 * (index % 4))) + index * 13u) & 0xFF);
     }
     return wire;
 }

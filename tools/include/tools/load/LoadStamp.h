@@ -25,8 +25,8 @@ struct LoadFrame {
 inline constexpr std::size_t STAMP_SIZE = 16;
 
 // The frame as it goes on the wire: a message id from 1 to 254 and a value of 16 to 255 bytes
-// (the stamp, then filler bytes of every value), both derived from the sender and sequence, so
-// that a receiver can rebuild the exact frame.
+// (the stamp, then filler bytes of every value), both derived from the stamp, so that a receiver
+// can rebuild the exact frame.
 Frame EncodeLoadFrame(const LoadFrame& frame);
 
 // Reads sender, sequence, send time and origin from a value's stamp; false when the value has

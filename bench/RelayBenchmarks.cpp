@@ -1,9 +1,9 @@
 #include "bench/RelayBenchmarks.h"
 
-#include "bench/LoopbackRelay.h"
-#include "bench/ProcessStats.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
+#include "testing/ProcessStats.h"
+#include "testing/RelayHarness.h"
 
 #include <benchmark/benchmark.h>
 
@@ -12,15 +12,23 @@
 
 namespace {
 
+// The console lines of admissions and departures are not what is measured.
+constexpr auto CONSOLE = MemoryConsole::Kind::Discarded;
+
+// Bytes of this process's memory that are resident now.
+std::size_t ResidentBytes() {
+    return static_cast<std::size_t>(ResidentKilobytes(ThisProcess()).value_or(0)) * 1024;
+}
+
 // Building thousands of connections takes far longer than one pass, so the benchmarks for one
 // player count share one relay, built when the count changes.
-LoopbackRelay* RelayWith(std::size_t players) {
-    static std::unique_ptr<LoopbackRelay> relay;
-    if (relay && relay->Players() == players) {
+RelayHarness* RelayWith(std::size_t players) {
+    static std::unique_ptr<RelayHarness> relay;
+    if (relay && relay->GrownPlayers() == players) {
         return relay.get();
     }
     relay.reset();
-    relay = std::make_unique<LoopbackRelay>();
+    relay = std::make_unique<RelayHarness>(false, CONSOLE);
     if (!relay->GrowTo(players)) {
         relay.reset();
     }
@@ -37,29 +45,29 @@ void SetPerPlayer(benchmark::State& state, std::size_t players) {
 
 // One pass of the server with every player connected and silent.
 void IdlePass(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
     for (auto _ : state) {
-        ServerPass(relay->Server());
+        ServerPass(relay->state);
     }
     SetPerPlayer(state, players);
 }
 
 // One 255-byte broadcast sent to every player.
 void BroadcastFanOut(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
     const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
     for (auto _ : state) {
-        SendRelayMessage(relay->Server(), frame, 0);
+        SendRelayMessage(relay->state, frame, 0);
         state.PauseTiming();
-        relay->DrainClients();
+        relay->DrainGrownClients();
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
@@ -68,7 +76,7 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players) {
 // One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
 // others: the sweep of every player, then the fan-out.
 void PassWithBroadcast(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
@@ -76,17 +84,17 @@ void PassWithBroadcast(benchmark::State& state, std::size_t players) {
     std::uint8_t frame[MAX_FRAME_SIZE];
     const auto size = static_cast<int>(
         EncodeFrame(Frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'p')}, frame));
-    NetSocket& sender = *relay->Server().registry.begin()->second;
+    NetSocket& sender = *relay->state.registry.begin()->second;
     for (auto _ : state) {
         state.PauseTiming();
-        relay->Client(0).Send(frame, size, 0, nullptr);
+        relay->GrownClient(0).Send(frame, size, 0, nullptr);
         while (sender.BufferedBytes() < static_cast<std::uint32_t>(size)) {
             sender.Receive(false);
         }
         state.ResumeTiming();
-        ServerPass(relay->Server());
+        ServerPass(relay->state);
         state.PauseTiming();
-        relay->DrainClients();
+        relay->DrainGrownClients();
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
@@ -96,7 +104,7 @@ void PassWithBroadcast(benchmark::State& state, std::size_t players) {
 // connection are in this process.
 void ResidentMemory(benchmark::State& state, std::size_t largest) {
     for (auto _ : state) {
-        LoopbackRelay relay;
+        RelayHarness relay(false, CONSOLE);
         const std::size_t empty = ResidentBytes();
         std::size_t previousPlayers = 0;
         std::size_t previousBytes = empty;

@@ -1,5 +1,5 @@
 #include "protocol/FrameSocket.h"
-#include "tests/server/RelayHarness.h"
+#include "testing/RelayHarness.h"
 #include "tools/load/LoadSession.h"
 
 #include <gtest/gtest.h>

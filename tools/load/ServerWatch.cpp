@@ -8,6 +8,7 @@ namespace {
 
 constexpr unsigned LISTEN_TIMEOUT_MS = 5000;
 constexpr const char* LISTENING = "Created a listing socket at port";
+constexpr const char* NOT_LISTENING = "Failed to create a listening socket";
 constexpr const char* ADMITTED = "New connection from ";
 constexpr const char* LEFT = " left.";
 
@@ -26,7 +27,8 @@ bool ServerWatch::Spawn(const std::string& path, std::uint16_t port, std::string
     std::string output;
     while (output.find(LISTENING) == std::string::npos) {
         int status = 0;
-        if (child.Ended(status) || TickCount() - start > LISTEN_TIMEOUT_MS) {
+        if (child.Ended(status) || output.find(NOT_LISTENING) != std::string::npos ||
+            TickCount() - start > LISTEN_TIMEOUT_MS) {
             error =
                 path + " did not start listening on port " + std::to_string(port) + ": " + output;
             return false;

@@ -10,16 +10,25 @@
 #include <cstring>
 
 ChildProcess::~ChildProcess() {
+    Stop();
     if (input >= 0) {
         close(input);
     }
-    int status = 0;
-    if (pid > 0 && !Ended(status)) {
-        kill(static_cast<pid_t>(pid), SIGTERM);
-        waitpid(static_cast<pid_t>(pid), nullptr, 0);
-    }
     if (output >= 0) {
         close(output);
+    }
+}
+
+void ChildProcess::Stop() {
+    int status = 0;
+    if (pid <= 0 || Ended(status)) {
+        return;
+    }
+    kill(static_cast<pid_t>(pid), SIGTERM);
+    int raw = 0;
+    if (waitpid(static_cast<pid_t>(pid), &raw, 0) == static_cast<pid_t>(pid)) {
+        ended = true;
+        endStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
     }
 }
 

@@ -21,6 +21,8 @@ public:
     // True once the program has ended; `status` is its exit status, or 128 plus the signal that
     // ended it.
     bool Ended(int& status);
+    // Ends the program, by its process id, and waits for it; nothing when it has ended.
+    void Stop();
     long Pid() const { return pid; }
 
 private:

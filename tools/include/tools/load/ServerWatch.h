@@ -21,6 +21,8 @@ public:
     // Reads the memory and keeps the highest; takes the console of a spawned server. Call it
     // often enough to see the peaks (about once a second) and once at the end.
     void Sample();
+    // Ends a server the tool started; the next Sample finds it gone.
+    void Stop() { child.Stop(); }
     // True once the server has ended or its process cannot be read any more.
     bool Gone() const { return gone; }
     const std::string& HowItEnded() const { return ending; }

@@ -15,14 +15,12 @@ constexpr const char* LEFT = " left.";
 }  // namespace
 
 bool ServerWatch::Spawn(const std::string& path, std::uint16_t port, std::string& error) {
-    if (!child.Start(path, {})) {
+    if (!child.Start(path, {"--port", std::to_string(port)})) {
         error = "could not start " + path;
         return false;
     }
     pid = child.Pid();
     spawned = true;
-    // The dialogue's two answers: the port, and no display of messages to the server.
-    child.WriteInput(std::to_string(port) + "\nn\n");
     const std::uint32_t start = TickCount();
     std::string output;
     while (output.find(LISTENING) == std::string::npos) {

@@ -7,10 +7,12 @@
 #include "tools/load/LoadSession.h"
 #include "tools/load/RawConnection.h"
 #include "tools/load/ServerWatch.h"
+#include "vor/Version.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -175,6 +177,10 @@ bool WatchServer(LoadOptions& options, ServerWatch& server) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vor-load %s\n", VOR_VERSION);
+        return 0;
+    }
     LoadOptions options;
     bool help = false;
     std::string error;

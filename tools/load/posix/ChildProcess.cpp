@@ -72,17 +72,6 @@ bool ChildProcess::Start(const std::string& path, const std::vector<std::string>
     return true;
 }
 
-bool ChildProcess::WriteInput(std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = write(input, text.data(), text.size());
-        if (written <= 0) {
-            return false;
-        }
-        text.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 void ChildProcess::ReadOutput(std::string& into) {
     char chunk[4096];
     for (ssize_t got = read(output, chunk, sizeof chunk); got > 0;

@@ -1,11 +1,10 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
-// A program the tool starts, with its standard input and output on pipes. The destructor ends
-// it, by its process id, if it still runs.
+// A program the tool starts, with its standard input and output on pipes (its input stays open
+// and empty). The destructor ends it, by its process id, if it still runs.
 class ChildProcess {
 public:
     ChildProcess() = default;
@@ -15,7 +14,6 @@ public:
 
     // False when the program could not be started.
     bool Start(const std::string& path, const std::vector<std::string>& arguments);
-    bool WriteInput(std::string_view text);
     // Appends what the program has written since the last call, without waiting.
     void ReadOutput(std::string& into);
     // True once the program has ended; `status` is its exit status, or 128 plus the signal that

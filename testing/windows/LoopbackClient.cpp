@@ -5,7 +5,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <algorithm>
 #include <chrono>
 #include <climits>
 
@@ -42,25 +41,6 @@ bool SetIntOption(int fd, int level, int option, int value) {
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
-                                          std::string_view value) {
-    std::vector<std::uint8_t> frame(4 + value.size());
-    frame[0] = id;
-    frame[1] = static_cast<std::uint8_t>(target & 0xFF);
-    frame[2] = static_cast<std::uint8_t>(target >> 8);
-    frame[3] = static_cast<std::uint8_t>(value.size());
-    std::copy(value.begin(), value.end(), frame.begin() + 4);
-    return frame;
-}
-
-LoopbackClient::LoopbackClient(std::uint16_t port, Window window) {
-    Connect(port, window);
-}
-
-LoopbackClient::~LoopbackClient() {
-    Close();
-}
 
 bool LoopbackClient::Connect(std::uint16_t port, Window window) {
     static const bool started = StartWinsock();
@@ -107,18 +87,6 @@ bool LoopbackClient::SendBytes(const void* data, std::size_t length) {
     return true;
 }
 
-bool LoopbackClient::SendAtOnce(const std::vector<std::uint8_t>& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const std::size_t taken = SendWithoutWaiting(bytes.data() + sent, bytes.size() - sent);
-        if (taken == 0) {
-            return false;
-        }
-        sent += taken;
-    }
-    return true;
-}
-
 std::size_t LoopbackClient::SendWithoutWaiting(const void* data, std::size_t length) {
     const int result = send(Native(fd), static_cast<const char*>(data), Length(length), 0);
     return result == SOCKET_ERROR ? 0 : static_cast<std::size_t>(result);
@@ -161,34 +129,6 @@ std::optional<std::vector<std::uint8_t>> LoopbackClient::ReadExactly(std::size_t
     return bytes;
 }
 
-std::optional<Frame> LoopbackClient::ReadFrame(int timeoutMs) {
-    const auto header = ReadExactly(4, timeoutMs);
-    if (!header) {
-        return std::nullopt;
-    }
-    Frame frame;
-    frame.id = (*header)[0];
-    frame.target = static_cast<std::uint16_t>((*header)[1] | ((*header)[2] << 8));
-    const std::size_t length = (*header)[3];
-    if (length > 0) {
-        const auto value = ReadExactly(length, timeoutMs);
-        if (!value) {
-            return std::nullopt;
-        }
-        frame.value.assign(value->begin(), value->end());
-    }
-    return frame;
-}
-
-std::optional<std::uint16_t> LoopbackClient::ReadGreeting(int timeoutMs) {
-    const auto first = ReadFrame(timeoutMs);
-    const auto second = ReadFrame(timeoutMs);
-    if (!first || !second) {
-        return std::nullopt;
-    }
-    return first->target;
-}
-
 bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrder) {
     char chunk[8192];
     for (;;) {
@@ -203,21 +143,6 @@ bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrde
         }
         return waiting;
     }
-}
-
-std::vector<std::uint8_t> LoopbackClient::ReadUntilClosed(int timeoutMs, bool& ended,
-                                                          bool* inOrder) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::vector<std::uint8_t> bytes;
-    ended = false;
-    while (Clock::now() < deadline) {
-        if (!ReadAvailable(bytes, inOrder)) {
-            ended = true;
-            break;
-        }
-        WaitReadable(50);
-    }
-    return bytes;
 }
 
 bool LoopbackClient::WaitReadable(int timeoutMs) {

@@ -165,7 +165,7 @@ bool WatchServer(LoadOptions& options, ServerWatch& server) {
         std::printf("Started %s (process %ld) on port %u.\n", options.spawnPath.c_str(),
                     server.Pid(), static_cast<unsigned>(options.port));
     } else if (options.serverPid != 0) {
-        server.Attach(options.serverPid);
+        server.Attach(static_cast<long>(options.serverPid));
         if (server.Gone()) {
             std::fprintf(stderr, "vor-load: %s\n", server.HowItEnded().c_str());
             return false;

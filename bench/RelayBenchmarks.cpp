@@ -2,6 +2,7 @@
 
 #include "bench/LoopbackRelay.h"
 #include "bench/ProcessStats.h"
+#include "bench/RawServerEnds.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
 
@@ -62,6 +63,36 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players) {
         state.PauseTiming();
         relay->DrainClients();
         state.ResumeTiming();
+    }
+    SetPerPlayer(state, players);
+}
+
+// The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
+// server end of each player's connection, without the relay.
+void RawSendFloor(benchmark::State& state, std::size_t players) {
+    LoopbackRelay* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    const RawServerEnds ends(relay->Server().listener.LocalPort());
+    if (ends.Count() != players) {
+        state.SkipWithError("the server ends of the connections were not all found");
+        return;
+    }
+    std::uint8_t frame[MAX_FRAME_SIZE];
+    const std::string value(MAX_VALUE_LENGTH, 'b');
+    const std::size_t size =
+        EncodeFrame(7, BROADCAST_ID, value.data(), static_cast<std::uint8_t>(value.size()), frame);
+    std::size_t whole = 0;
+    for (auto _ : state) {
+        whole += ends.SendToEach(frame, size);
+        state.PauseTiming();
+        relay->DrainClients();
+        state.ResumeTiming();
+    }
+    if (whole != players * static_cast<std::size_t>(state.iterations())) {
+        state.SkipWithError("a send did not take the whole frame");
     }
     SetPerPlayer(state, players);
 }
@@ -129,6 +160,8 @@ void RegisterRelayBenchmarks(std::size_t players) {
     benchmark::RegisterBenchmark(("IdlePass" + suffix).c_str(), IdlePass, players)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("BroadcastFanOut" + suffix).c_str(), BroadcastFanOut, players)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("RawSendFloor" + suffix).c_str(), RawSendFloor, players)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("PassWithBroadcast" + suffix).c_str(), PassWithBroadcast, players)
         ->Unit(benchmark::kMicrosecond);

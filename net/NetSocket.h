@@ -58,12 +58,6 @@ public:
     // True exactly when the socket reports that its peer has gone.
     bool IsDisconnected();
 
-    // Tells in one test without waiting which of `count` endpoints may have something to
-    // report. `active[i]` is 0 only when endpoint i is open, its socket holds no data, close or
-    // error, and no send on it has failed: it is connected and Receive would take nothing.
-    // 1 when the test failed; then every entry is 1.
-    static int PollActivity(NetSocket* const* endpoints, std::size_t count, std::uint8_t* active);
-
     bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
     bool HasFailed() const { return sendFailed; }
     int Flags() const { return flags; }

@@ -1,5 +1,6 @@
 #include "tests/server/RelayHarness.h"
 
+#include "server/Dispatch.h"
 #include "server/ServerPass.h"
 
 #include <chrono>
@@ -80,12 +81,10 @@ NetSocket* RelayHarness::Endpoint(PlayerId id) {
 bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     for (;;) {
-        NetSocket* endpoint = Endpoint(id);
-        if (endpoint == nullptr) {
+        if (!TakeInPlayerInput(state, id)) {
             return false;
         }
-        endpoint->Receive(false);
-        if (endpoint->BufferedBytes() >= bytes) {
+        if (Endpoint(id)->BufferedBytes() >= bytes) {
             return true;
         }
         if (std::chrono::steady_clock::now() > deadline) {

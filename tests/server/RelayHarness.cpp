@@ -3,8 +3,11 @@
 #include "server/Dispatch.h"
 #include "server/ServerPass.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -91,6 +94,19 @@ bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
             return false;
         }
     }
+}
+
+bool RelayHarness::WaitForReported(PlayerId id) {
+    const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
+    std::vector<PlayerId> reported;
+    while (!state.activity.Reported(reported) ||
+           !std::binary_search(reported.begin(), reported.end(), id)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 bool RelayHarness::Deliver(TestClient& client, PlayerId from, std::uint8_t id, PlayerId target,

@@ -69,6 +69,15 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players) {
     SetPerPlayer(state, players);
 }
 
+// A frame with a full-length value of `fill` bytes, as its bytes on the wire.
+std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill) {
+    const std::string value(MAX_VALUE_LENGTH, fill);
+    std::uint8_t frame[MAX_FRAME_SIZE];
+    const std::size_t size =
+        EncodeFrame(id, target, value.data(), static_cast<std::uint8_t>(value.size()), frame);
+    return std::vector<std::uint8_t>(frame, frame + size);
+}
+
 // The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
 // server end of each player's connection, without the relay.
 void RawSendFloor(benchmark::State& state, std::size_t players) {
@@ -82,13 +91,10 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
         state.SkipWithError("the server ends of the connections were not all found");
         return;
     }
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    const std::string value(MAX_VALUE_LENGTH, 'b');
-    const std::size_t size =
-        EncodeFrame(7, BROADCAST_ID, value.data(), static_cast<std::uint8_t>(value.size()), frame);
+    const std::vector<std::uint8_t> frame = FullFrame(7, BROADCAST_ID, 'b');
     std::size_t whole = 0;
     for (auto _ : state) {
-        whole += ends.SendToEach(frame, size);
+        whole += ends.SendToEach(frame.data(), frame.size());
         state.PauseTiming();
         relay->DrainClients();
         state.ResumeTiming();
@@ -112,23 +118,23 @@ bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
     return true;
 }
 
-// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
-// others: the sweep of every player, then the fan-out.
-void PassWithBroadcast(benchmark::State& state, std::size_t players) {
+// Times passes on `players` players, before each of which client i sends `frames[i]` (untimed,
+// until the server's readiness test reports every sender).
+void TimePassesAfterSends(benchmark::State& state, std::size_t players,
+                          const std::vector<std::vector<std::uint8_t>>& frames) {
     LoopbackRelay* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    const std::string value(MAX_VALUE_LENGTH, 'p');
-    const auto size = static_cast<int>(
-        EncodeFrame(7, BROADCAST_ID, value.data(), static_cast<std::uint8_t>(value.size()), frame));
     for (auto _ : state) {
         state.PauseTiming();
-        relay->Client(0).Send(frame, size, 0, nullptr);
-        if (!WaitUntilReported(*relay, 1)) {
-            state.SkipWithError("the broadcast did not reach the server");
+        for (std::size_t index = 0; index < frames.size(); ++index) {
+            relay->Client(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
+                                      0, nullptr);
+        }
+        if (!WaitUntilReported(*relay, frames.size())) {
+            state.SkipWithError("the frames did not all reach the server");
             return;
         }
         state.ResumeTiming();
@@ -140,41 +146,22 @@ void PassWithBroadcast(benchmark::State& state, std::size_t players) {
     SetPerPlayer(state, players);
 }
 
+// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
+// others.
+void PassWithBroadcast(benchmark::State& state, std::size_t players) {
+    TimePassesAfterSends(state, players, {FullFrame(7, BROADCAST_ID, 'p')});
+}
+
 // One pass in which every player has one 255-byte message to another player waiting in its
 // socket: each is taken in and relayed.
 void BusyPass(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
-    if (relay == nullptr) {
-        state.SkipWithError("the players could not be connected");
-        return;
-    }
-    const std::string value(MAX_VALUE_LENGTH, 'd');
     std::vector<std::vector<std::uint8_t>> frames;
     // Client i is player i + 2 and sends to the next player, the last one to the first.
     for (std::size_t index = 0; index < players; ++index) {
-        std::uint8_t frame[MAX_FRAME_SIZE];
-        const auto target = static_cast<PlayerId>(FIRST_PLAYER_ID + (index + 1) % players);
-        const std::size_t size =
-            EncodeFrame(9, target, value.data(), static_cast<std::uint8_t>(value.size()), frame);
-        frames.emplace_back(frame, frame + size);
+        frames.push_back(
+            FullFrame(9, static_cast<PlayerId>(FIRST_PLAYER_ID + (index + 1) % players), 'd'));
     }
-    for (auto _ : state) {
-        state.PauseTiming();
-        for (std::size_t index = 0; index < players; ++index) {
-            relay->Client(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
-                                      0, nullptr);
-        }
-        if (!WaitUntilReported(*relay, players)) {
-            state.SkipWithError("the messages did not all reach the server");
-            return;
-        }
-        state.ResumeTiming();
-        ServerPass(relay->Server());
-        state.PauseTiming();
-        relay->DrainClients();
-        state.ResumeTiming();
-    }
-    SetPerPlayer(state, players);
+    TimePassesAfterSends(state, players, frames);
 }
 
 // The growth of resident memory while players connect, per player; both ends of every

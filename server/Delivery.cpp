@@ -2,8 +2,8 @@
 
 namespace {
 
-bool CanReceive(const std::unique_ptr<NetSocket>& endpoint) {
-    return endpoint && endpoint->IsOpen() && !(endpoint->Flags() & NS_SERVER);
+bool CanReceive(const NetSocket& endpoint) {
+    return endpoint.IsOpen() && !(endpoint.Flags() & NS_SERVER);
 }
 
 // Notes what a send or a flush left behind: output kept for later, or a failed connection.
@@ -18,41 +18,43 @@ void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoin
     }
 }
 
-void SendTo(ServerState& state, PlayerId id, NetSocket& endpoint, const std::uint8_t* frame,
+void SendTo(ServerState& state, PlayerId id, NetSocket& endpoint, const std::uint8_t* bytes,
             int size) {
-    endpoint.Send(frame, size, 0, nullptr);
-    NoteOutcome(state.activity, id, endpoint);
+    endpoint.Send(bytes, size, 0, nullptr);
+    NoteOutcome(state.registry.Activity(), id, endpoint);
 }
 
 }  // namespace
 
-void SendRelayMessage(ServerState& state, std::uint8_t id, PlayerId target, const void* value,
-                      std::uint8_t length, PlayerId exclude) {
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    const auto size = static_cast<int>(EncodeFrame(id, target, value, length, frame));
-    if (target == BROADCAST_ID) {
-        for (auto& [playerId, endpoint] : state.registry) {
-            if (playerId != exclude && CanReceive(endpoint)) {
-                SendTo(state, playerId, *endpoint, frame, size);
+void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude) {
+    std::uint8_t bytes[MAX_FRAME_SIZE];
+    const auto size = static_cast<int>(EncodeFrame(frame, bytes));
+    if (size == 0) {
+        return;
+    }
+    if (frame.target == BROADCAST_ID) {
+        for (const auto& [playerId, endpoint] : state.registry) {
+            if (playerId != exclude && CanReceive(*endpoint)) {
+                SendTo(state, playerId, *endpoint, bytes, size);
             }
         }
         return;
     }
-    const auto entry = state.registry.find(target);
-    if (entry != state.registry.end() && CanReceive(entry->second)) {
-        SendTo(state, target, *entry->second, frame, size);
+    const auto entry = state.registry.find(frame.target);
+    if (entry != state.registry.end() && CanReceive(*entry->second)) {
+        SendTo(state, frame.target, *entry->second, bytes, size);
     }
 }
 
 void FlushPlayerOutput(ServerState& state) {
-    PlayerIdSet& kept = state.activity.keptOutput;
+    PlayerIdSet& kept = state.registry.Activity().keptOutput;
     for (auto id = kept.NextFrom(0); id; id = kept.NextFrom(*id + 1u)) {
         const auto entry = state.registry.find(*id);
-        if (entry == state.registry.end() || !entry->second) {
+        if (entry == state.registry.end()) {
             kept.Erase(*id);
             continue;
         }
         entry->second->FlushPending();
-        NoteOutcome(state.activity, *id, *entry->second);
+        NoteOutcome(state.registry.Activity(), *id, *entry->second);
     }
 }

@@ -1,11 +1,11 @@
 #include "bench/RelayBenchmarks.h"
 
-#include "bench/LoopbackRelay.h"
-#include "bench/ProcessStats.h"
 #include "bench/RawServerEnds.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
 #include "sync/Clock.h"
+#include "testing/ProcessStats.h"
+#include "testing/RelayHarness.h"
 
 #include <benchmark/benchmark.h>
 
@@ -15,6 +15,14 @@
 
 namespace {
 
+// The console lines of admissions and departures are not what is measured.
+constexpr auto CONSOLE = MemoryConsole::Kind::Discarded;
+
+// Bytes of this process's memory that are resident now.
+std::size_t ResidentBytes() {
+    return static_cast<std::size_t>(ResidentKilobytes(ThisProcess()).value_or(0)) * 1024;
+}
+
 // Full-length frames sent to every player of a new relay before any benchmark uses it.
 constexpr int WARM_UP_BROADCASTS = 20;
 
@@ -22,21 +30,21 @@ constexpr int WARM_UP_BROADCASTS = 20;
 // player count share one relay, built when the count changes. It is warmed up with a few
 // broadcasts, so that the kernel's first sends on new connections (which cost more) fall on no
 // benchmark and the benchmarks compare like with like whatever their order.
-LoopbackRelay* RelayWith(std::size_t players) {
-    static std::unique_ptr<LoopbackRelay> relay;
-    if (relay && relay->Players() == players) {
+RelayHarness* RelayWith(std::size_t players) {
+    static std::unique_ptr<RelayHarness> relay;
+    if (relay && relay->GrownPlayers() == players) {
         return relay.get();
     }
     relay.reset();
-    relay = std::make_unique<LoopbackRelay>();
+    relay = std::make_unique<RelayHarness>(false, CONSOLE);
     if (!relay->GrowTo(players)) {
         relay.reset();
         return nullptr;
     }
     const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'w')};
     for (int round = 0; round < WARM_UP_BROADCASTS; ++round) {
-        SendRelayMessage(relay->Server(), frame, 0);
-        relay->DrainClients();
+        SendRelayMessage(relay->state, frame, 0);
+        relay->DrainGrownClients();
     }
     return relay.get();
 }
@@ -51,29 +59,29 @@ void SetPerPlayer(benchmark::State& state, std::size_t players) {
 
 // One pass of the server with every player connected and silent.
 void IdlePass(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
     for (auto _ : state) {
-        ServerPass(relay->Server());
+        ServerPass(relay->state);
     }
     SetPerPlayer(state, players);
 }
 
 // One 255-byte broadcast sent to every player.
 void BroadcastFanOut(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
     const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
     for (auto _ : state) {
-        SendRelayMessage(relay->Server(), frame, 0);
+        SendRelayMessage(relay->state, frame, 0);
         state.PauseTiming();
-        relay->DrainClients();
+        relay->DrainGrownClients();
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
@@ -90,12 +98,12 @@ std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill)
 // The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
 // server end of each player's connection, without the relay.
 void RawSendFloor(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
-    const RawServerEnds ends(relay->Server().listener.LocalPort());
+    const RawServerEnds ends(relay->state.listener.LocalPort());
     if (ends.Count() != players) {
         state.SkipWithError("the server ends of the connections were not all found");
         return;
@@ -105,7 +113,7 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
     for (auto _ : state) {
         whole += ends.SendToEach(frame.data(), frame.size());
         state.PauseTiming();
-        relay->DrainClients();
+        relay->DrainGrownClients();
         state.ResumeTiming();
     }
     if (whole != players * static_cast<std::size_t>(state.iterations())) {
@@ -116,10 +124,10 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
 
 // Waits until the relay's readiness test reports at least `count` players, so that what they
 // sent is in the server's sockets before a pass is timed; false when it does not in 10 s.
-bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
+bool WaitUntilReported(RelayHarness& relay, std::size_t count) {
     const std::uint32_t start = TickCount();
     std::vector<PlayerId> reported;
-    while (!relay.Server().registry.Activity().Reported(reported) || reported.size() < count) {
+    while (!relay.state.registry.Activity().Reported(reported) || reported.size() < count) {
         if (TickCount() - start > 10000) {
             return false;
         }
@@ -131,7 +139,7 @@ bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
 // until the server's readiness test reports every sender).
 void TimePassesAfterSends(benchmark::State& state, std::size_t players,
                           const std::vector<std::vector<std::uint8_t>>& frames) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
@@ -139,17 +147,17 @@ void TimePassesAfterSends(benchmark::State& state, std::size_t players,
     for (auto _ : state) {
         state.PauseTiming();
         for (std::size_t index = 0; index < frames.size(); ++index) {
-            relay->Client(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
-                                      0, nullptr);
+            relay->GrownClient(index).Send(frames[index].data(),
+                                           static_cast<int>(frames[index].size()), 0, nullptr);
         }
         if (!WaitUntilReported(*relay, frames.size())) {
             state.SkipWithError("the frames did not all reach the server");
             return;
         }
         state.ResumeTiming();
-        ServerPass(relay->Server());
+        ServerPass(relay->state);
         state.PauseTiming();
-        relay->DrainClients();
+        relay->DrainGrownClients();
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
@@ -177,7 +185,7 @@ void BusyPass(benchmark::State& state, std::size_t players) {
 // connection are in this process.
 void ResidentMemory(benchmark::State& state, std::size_t largest) {
     for (auto _ : state) {
-        LoopbackRelay relay;
+        RelayHarness relay(false, CONSOLE);
         const std::size_t empty = ResidentBytes();
         std::size_t previousPlayers = 0;
         std::size_t previousBytes = empty;

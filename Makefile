@@ -1,5 +1,5 @@
 # The everyday commands; see README.md.
-.PHONY: run test test-asan test-tsan build format bench
+.PHONY: run test test-asan test-tsan build format bench package
 
 # Every build made here treats a warning as an error; `make WERROR=OFF ...` lets one through
 # while trying something out.
@@ -17,6 +17,10 @@ run: build
 test: build
 	@ctest --preset default
 
+# A Debian package of the programs, the docs and the systemd unit, in build/default.
+package: build
+	@cd build/default && cpack -G DEB
+
 test-asan:
 	@scripts/dependencies
 	@cmake --preset asan-ubsan $(CONFIGURE_FLAGS) >/dev/null
@@ -24,7 +28,7 @@ test-asan:
 	@ctest --preset asan-ubsan
 
 # The test executables whose cases run threads (labelled "threads").
-THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test
+THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test command_reader_test
 
 test-tsan:
 	@scripts/dependencies

@@ -44,7 +44,9 @@ std::vector<std::uint8_t> DecodeFrame(Reader& reader) {
 FuzzScript DecodeScript(const std::uint8_t* data, std::size_t size) {
     FuzzScript script;
     Reader reader(data, size);
-    script.displayMessages = (reader.Next() & 1) != 0;
+    const std::uint8_t choices = reader.Next();
+    script.displayMessages = (choices & 1) != 0;
+    script.fairTurns = (choices & 2) != 0;
     while (!reader.AtEnd()) {
         const std::uint8_t head = reader.Next();
         ScriptEvent event;

@@ -18,11 +18,12 @@ struct ScriptEvent {
 
 struct FuzzScript {
     bool displayMessages = false;
+    bool fairTurns = false;
     std::vector<ScriptEvent> events;
 };
 
-// The first byte chooses the display; then each event starts with a byte whose low three bits
-// are the kind, the next three the slot and the top two a parameter:
+// The first byte chooses the display (bit 0) and fair turns (bit 1); then each event starts with a
+// byte whose low three bits are the kind, the next three the slot and the top two a parameter:
 //   0 connect, 1 raw bytes (length byte, bytes), 2 one frame (id, target choice, length, value
 //   bytes, the value padded when the input ends), 3 half-close, 4 reset, 5 stop or resume
 //   reading, 6 one pass, 7 two to eight passes.

@@ -133,48 +133,62 @@ void RelayModel::Show(std::uint8_t id, PlayerId sender, const std::vector<std::u
 }
 
 void RelayModel::Dispatch() {
-    for (auto player = players.begin(); player != players.end();) {
-        ModelSlot& slot = slots[player->second];
-        if (!Connected(slot)) {
-            player = Remove(player);
-            continue;
-        }
-        Pull(slot);
-        Frame frame;
-        if (DecodeFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) ==
-            0) {
-            ++player;
-            continue;
-        }
-        const std::uint8_t id = frame.id;
-        const PlayerId target = frame.target;
-        const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
-        // The whole frame is taken from the buffer at once, without going back to the socket.
-        slot.consumed += FRAME_HEADER_SIZE + value.size();
-        const PlayerId sender = player->first;
-        if (id == MSG_LEAVE) {
-            player = Remove(player);
-            continue;
-        }
-        const ExpectedFrame relayed{id, target, value, false};
-        if (target == BROADCAST_ID) {
-            for (const auto& [receiverId, receiverSlot] : players) {
-                if (receiverId != sender) {
-                    Deliver(receiverSlot, relayed);
-                }
-            }
-        } else if (target != SERVER_ID) {
-            const auto receiver = players.find(target);
-            if (receiver != players.end()) {
-                Deliver(receiver->second, relayed);
-            }
-        }
-        if (target == BROADCAST_ID || target == SERVER_ID) {
-            if (displayMessages) {
-                Show(id, sender, value);
-            }
+    std::vector<PlayerId> order;
+    for (const auto& [id, slot] : players) {
+        order.push_back(id);
+    }
+    if (fairTurns) {
+        std::rotate(order.begin(), std::upper_bound(order.begin(), order.end(), lastPassEnder),
+                    order.end());
+    }
+    for (const PlayerId id : order) {
+        const auto player = players.find(id);
+        if (player != players.end() && TakeTurn(player)) {
+            lastPassEnder = id;
             return;
         }
-        ++player;
     }
+}
+
+bool RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player) {
+    ModelSlot& slot = slots[player->second];
+    if (!Connected(slot)) {
+        Remove(player);
+        return false;
+    }
+    Pull(slot);
+    Frame frame;
+    if (DecodeFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) == 0) {
+        return false;
+    }
+    const std::uint8_t id = frame.id;
+    const PlayerId target = frame.target;
+    const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
+    // The whole frame is taken from the buffer at once, without going back to the socket.
+    slot.consumed += FRAME_HEADER_SIZE + value.size();
+    const PlayerId sender = player->first;
+    if (id == MSG_LEAVE) {
+        Remove(player);
+        return false;
+    }
+    const ExpectedFrame relayed{id, target, value, false};
+    if (target == BROADCAST_ID) {
+        for (const auto& [receiverId, receiverSlot] : players) {
+            if (receiverId != sender) {
+                Deliver(receiverSlot, relayed);
+            }
+        }
+    } else if (target != SERVER_ID) {
+        const auto receiver = players.find(target);
+        if (receiver != players.end()) {
+            Deliver(receiver->second, relayed);
+        }
+    }
+    if (target == BROADCAST_ID || target == SERVER_ID) {
+        if (displayMessages) {
+            Show(id, sender, value);
+        }
+        return true;
+    }
+    return false;
 }

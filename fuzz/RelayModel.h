@@ -42,7 +42,7 @@ struct ModelSlot {
 // from the server's code, so that the two can be compared after every pass.
 class RelayModel {
 public:
-    explicit RelayModel(bool display) : displayMessages(display) {}
+    RelayModel(bool display, bool fair) : displayMessages(display), fairTurns(fair) {}
 
     void Connect(std::size_t slot);
     void Write(std::size_t slot, const std::vector<std::uint8_t>& bytes);
@@ -69,6 +69,8 @@ private:
     void Admit();
     void Sweep();
     void Dispatch();
+    // One player's turn in the dispatch; true when its message ends the pass.
+    bool TakeTurn(std::map<PlayerId, std::size_t>::iterator player);
     bool Connected(const ModelSlot& slot) const;
     void Pull(ModelSlot& slot);
     void Deliver(std::size_t slot, const ExpectedFrame& frame);
@@ -77,6 +79,9 @@ private:
     void Show(std::uint8_t id, PlayerId sender, const std::vector<std::uint8_t>& value);
 
     bool displayMessages;
+    // Fair turns start each dispatch after the player whose message ended the last one.
+    bool fairTurns;
+    PlayerId lastPassEnder = 0;
     std::array<ModelSlot, SCRIPT_SLOTS> slots;
     std::deque<std::size_t> acceptQueue;
     std::map<PlayerId, std::size_t> players;

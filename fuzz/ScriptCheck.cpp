@@ -84,7 +84,10 @@ private:
 };
 
 ScriptCheck::ScriptCheck(const FuzzScript& events)
-    : script(events), model(events.displayMessages), relay(events.displayMessages) {
+    : script(events),
+      model(events.displayMessages, events.fairTurns),
+      relay(events.displayMessages) {
+    relay.state.fairTurns = events.fairTurns;
     if (!relay.Listening() || !view.IsOpen()) {
         Fail("cannot set up the relay, its console or the kernel view");
     }

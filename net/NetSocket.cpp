@@ -33,8 +33,10 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
     }
     pending.Clear();
     sendFailed = false;
+    fellBehind = false;
     peerClosed = false;
 
+    openFailure.clear();
     if (flags & NS_UDP) {
         sock = CreateDatagram();
         if (!IsOpen() || !Bind(sock, MakeAddress(nullptr, port))) {
@@ -52,14 +54,17 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
     } else if (flags & NS_SERVER) {
         sock = CreateStream();
         if (!IsOpen()) {
-            return 1;
+            return FailOpen("socket");
         }
         SetNonBlocking(sock);
         // Lets the operator restart at once while old connections linger in TIME_WAIT; a port
         // that another socket listens on still fails to bind.
         SetReuseAddress(sock);
-        if (!Bind(sock, MakeAddress(nullptr, port)) || !Listen(sock, LISTEN_BACKLOG)) {
-            return 1;
+        if (!Bind(sock, MakeAddress(host, port))) {
+            return FailOpen("bind");
+        }
+        if (!Listen(sock, LISTEN_BACKLOG)) {
+            return FailOpen("listen");
         }
     } else {
         const SocketAddress remote = MakeAddress(host, port);
@@ -72,6 +77,11 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
         StartReceiver();
     }
     return 0;
+}
+
+int NetSocket::FailOpen(const char* call) {
+    openFailure = std::string(call) + ": " + LastErrorText();
+    return 1;
 }
 
 NetSocket* NetSocket::Accept() {

@@ -30,6 +30,7 @@ int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* h
         return 0;
     }
     if (pending.Size() + rest > SEND_PENDING_LIMIT) {
+        fellBehind = true;
         FailConnection();
         return 1;
     }

@@ -73,6 +73,8 @@ std::uint32_t ParseDottedAddress(const char* text);
 bool LookupHostByName(const char* name, std::uint32_t& address);
 std::string AddressToText(std::uint32_t address);
 bool LocalHostName(char* name, std::size_t capacity);
+// The system's description of the error of the socket call that failed last on this thread.
+std::string LastErrorText();
 
 bool OpenWakeChannel(WakeChannel& channel);
 void SignalWakeChannel(const WakeChannel& channel);

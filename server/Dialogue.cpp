@@ -1,29 +1,12 @@
 #include "server/Dialogue.h"
 
 #include "protocol/DecimalNumber.h"
+#include "server/ConsoleInput.h"
 #include "server/ConsoleOutput.h"
 
 #include <string>
 
 namespace {
-
-// Longer replies are cut here: the operator's answers are short, and input cannot grow memory.
-constexpr std::size_t MAX_REPLY_LENGTH = 256;
-
-// One line without its end; none at end of input.
-std::optional<std::string> ReadLine(std::FILE* in) {
-    std::string line;
-    int c;
-    while ((c = std::fgetc(in)) != EOF && c != '\n') {
-        if (line.size() < MAX_REPLY_LENGTH) {
-            line += static_cast<char>(c);
-        }
-    }
-    if (c == EOF && line.empty()) {
-        return std::nullopt;
-    }
-    return line;
-}
 
 bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
@@ -55,7 +38,7 @@ std::optional<std::uint32_t> ParsePort(const std::string& reply, std::string& re
 std::optional<std::uint32_t> AskPort(std::FILE* in, std::FILE* out, std::string& rest) {
     for (;;) {
         ConsolePrint(out, "On which port should this program listen?\n");
-        const std::optional<std::string> reply = ReadLine(in);
+        const std::optional<std::string> reply = ReadConsoleLine(in);
         if (!reply) {
             return std::nullopt;
         }
@@ -74,7 +57,7 @@ bool AskDisplay(std::FILE* in, std::FILE* out, const std::string& restOfPortLine
         if (first < reply->size()) {
             return (*reply)[first] == 'y' || (*reply)[first] == 'Y';
         }
-        reply = ReadLine(in);
+        reply = ReadConsoleLine(in);
         if (!reply) {
             return false;
         }
@@ -83,11 +66,15 @@ bool AskDisplay(std::FILE* in, std::FILE* out, const std::string& restOfPortLine
 
 }  // namespace
 
-std::optional<OperatorAnswers> AskOperator(std::FILE* in, std::FILE* out) {
+void PrintBanner(std::FILE* out) {
     ConsolePrint(out,
                  "   /////////////////////////////\n"
                  "   // VOR SERVER PROGRAM v1.0 //\n"
                  "   /////////////////////////////\n\n");
+}
+
+std::optional<OperatorAnswers> AskOperator(std::FILE* in, std::FILE* out) {
+    PrintBanner(out);
     std::string rest;
     const std::optional<std::uint32_t> port = AskPort(in, out, rest);
     if (!port) {
@@ -101,6 +88,6 @@ std::optional<OperatorAnswers> AskOperator(std::FILE* in, std::FILE* out) {
 
 void PauseForOperator(std::FILE* in, std::FILE* out) {
     ConsolePrint(out, "Press Enter to continue . . .");
-    ReadLine(in);
+    ReadConsoleLine(in);
     ConsolePrint(out, "\n");
 }

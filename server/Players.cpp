@@ -9,8 +9,33 @@
 
 namespace {
 
-void SendGreeting(ServerState& state, PlayerId id, const char* text) {
-    SendRelayMessage(state, Frame{MSG_WELCOME, id, text}, BROADCAST_ID);
+std::size_t PlayersFrom(const ServerState& state, const std::string& address) {
+    std::size_t count = 0;
+    for (const auto& [id, record] : state.statistics.players) {
+        if (record.address == address) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+// The reason a new connection from `address` is refused, or null when it may be admitted.
+const char* RefusalReason(const ServerState& state, const std::string& address, char* text,
+                          std::size_t capacity) {
+    if (state.maxPlayers != 0 && state.registry.size() >= state.maxPlayers) {
+        std::snprintf(text, capacity, "the server is full (--max-players %u)",
+                      static_cast<unsigned>(state.maxPlayers));
+        return text;
+    }
+    if (state.maxPerAddress != 0 && PlayersFrom(state, address) >= state.maxPerAddress) {
+        std::snprintf(text, capacity, "too many players from that address (--max-per-address %u)",
+                      static_cast<unsigned>(state.maxPerAddress));
+        return text;
+    }
+    if (!LowestFreePlayerId(state.registry)) {
+        return "every player ID is taken";
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -39,15 +64,17 @@ void AdmitPlayer(ServerState& state) {
         return;
     }
     const std::string peer = endpoint->PeerAddress();
-    const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
-    if (!id) {
-        ConsolePrint(state.console, "Refused a connection from %s: every player ID is taken.\n",
-                     peer.c_str());
+    char reasonText[96];
+    if (const char* reason = RefusalReason(state, peer, reasonText, sizeof reasonText)) {
+        ++state.statistics.refused;
+        ConsolePrint(state.console, "Refused a connection from %s: %s.\n", peer.c_str(), reason);
         return;
     }
+    const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
     state.registry.Add(*id, std::move(endpoint));
+    state.statistics.CountAdmission(*id, peer);
 
     char text[16];
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(*id));
@@ -92,5 +119,6 @@ void SweepPlayers(ServerState& state) {
 PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
                                             PlayerRegistry::const_iterator entry) {
     ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
+    state.statistics.CountDeparture(entry->first, entry->second->FellBehind());
     return state.registry.Remove(entry);
 }

@@ -1,32 +1,83 @@
 #include "server/RunServer.h"
 
+#include "server/CleanStop.h"
+#include "server/CommandReader.h"
 #include "server/ConsoleOutput.h"
 #include "server/Dialogue.h"
+#include "server/OperatorCommands.h"
 #include "server/ServerPass.h"
 #include "sync/Clock.h"
+#include "sync/StopRequest.h"
+
+#include <string>
 
 namespace {
 
 constexpr unsigned PASS_INTERVAL_MS = 100;
 
+// Carries out the commands typed since the last pass; Quit when one of them was quit.
+CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
+    for (const std::string& line : commands.TakeLines()) {
+        if (RunOperatorCommand(state, line) == CommandResult::Quit) {
+            return CommandResult::Quit;
+        }
+    }
+    return CommandResult::Continue;
+}
+
+int Serve(ServerState& state, std::FILE* in) {
+    CommandReader commands;
+    commands.Start(in);
+    while (!StopRequested()) {
+        const auto start = SteadyClock::now();
+        ServerPass(state);
+        state.statistics.CountPass(SteadyClock::now() - start, state.registry.size());
+        if (RunTypedCommands(state, commands) == CommandResult::Quit) {
+            break;
+        }
+        SleepMilliseconds(PASS_INTERVAL_MS);
+    }
+    StopServing(state);
+    ReportStopped();
+    return 0;
+}
+
 }  // namespace
 
-int RunServer(ServerState& state, std::FILE* in, std::FILE* out) {
+int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, std::FILE* out,
+              std::FILE* errors) {
     state.console = out;
-    const std::optional<OperatorAnswers> answers = AskOperator(in, out);
-    if (!answers) {
-        return 1;
+    state.maxPlayers = options.maxPlayers;
+    state.maxPerAddress = options.maxPerAddress;
+    state.fairTurns = options.fairTurns;
+    // The port as typed or given; the socket uses its low 16 bits.
+    std::uint32_t portNumber = options.port;
+    if (options.askOperator) {
+        const std::optional<OperatorAnswers> answers = AskOperator(in, out);
+        if (!answers) {
+            return 1;
+        }
+        state.displayMessages = answers->displayMessages;
+        portNumber = answers->portNumber;
+    } else {
+        PrintBanner(out);
+        state.displayMessages = options.displayMessages;
     }
-    state.displayMessages = answers->displayMessages;
-    const auto port = static_cast<std::uint16_t>(answers->portNumber & 0xFFFF);
-    if (state.listener.Open(NS_TCP | NS_SERVER, port, nullptr) != 0) {
-        ConsolePrint(out, "Failed to create a listening socket at port %u.\n", answers->portNumber);
+    const auto port = static_cast<std::uint16_t>(portNumber & 0xFFFF);
+    const char* bindAddress = options.bindAddress.empty() ? nullptr : options.bindAddress.c_str();
+    if (state.listener.Open(NS_TCP | NS_SERVER, port, bindAddress) != 0) {
+        ConsolePrint(out, "Failed to create a listening socket at port %u.\n", portNumber);
+        ConsolePrint(errors, "vor-server: %s\n", state.listener.OpenFailure().c_str());
+        // A service manager must see the failure at once; an operator at the console reads it
+        // before the window closes.
+        if (!options.askOperator) {
+            return 1;
+        }
         PauseForOperator(in, out);
         return 0;
     }
-    ConsolePrint(out, "Done. Created a listing socket at port %u.\n\n", answers->portNumber);
-    for (;;) {
-        ServerPass(state);
-        SleepMilliseconds(PASS_INTERVAL_MS);
-    }
+    // From the moment the listening line is out, a stop request ends the serving cleanly.
+    CatchStopRequests();
+    ConsolePrint(out, "Done. Created a listing socket at port %u.\n\n", portNumber);
+    return Serve(state, in);
 }

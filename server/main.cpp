@@ -1,7 +1,9 @@
 #include "net/ProcessSetup.h"
 #include "server/RunServer.h"
+#include "vor/Version.h"
 
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -9,8 +11,23 @@ ServerState serverState;
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    ServerOptions options;
+    std::string problem;
+    switch (ParseServerOptions(argc, argv, options, problem)) {
+        case OptionsResult::ShowHelp:
+            std::fputs(ServerUsage(), stdout);
+            return 0;
+        case OptionsResult::ShowVersion:
+            std::printf("vor-server %s\n", VOR_VERSION);
+            return 0;
+        case OptionsResult::Invalid:
+            std::fprintf(stderr, "vor-server: %s (see vor-server --help)\n", problem.c_str());
+            return 2;
+        case OptionsResult::Serve:
+            break;
+    }
     IgnoreBrokenPipeSignal();
     RaiseDescriptorLimit();
-    return RunServer(serverState, stdin, stdout);
+    return RunServer(serverState, options, stdin, stdout, stderr);
 }

@@ -379,4 +379,8 @@ WaitResult WaitReadableOrWoken(SocketHandle sock, const WakeChannel& channel) {
     return WaitResult::Readable;
 }
 
+std::string LastErrorText() {
+    return std::strerror(errno);
+}
+
 }  // namespace sockets

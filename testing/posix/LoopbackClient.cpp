@@ -193,7 +193,7 @@ std::optional<std::uint16_t> LoopbackClient::ReadGreeting(int timeoutMs) {
     return first->target;
 }
 
-bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into) {
+bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrder) {
     std::uint8_t chunk[8192];
     for (;;) {
         const ssize_t result = recv(fd, chunk, sizeof chunk, MSG_DONTWAIT);
@@ -202,17 +202,21 @@ bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into) {
         } else if (result < 0 && errno == EINTR) {
             continue;
         } else {
+            if (inOrder != nullptr) {
+                *inOrder = result == 0;
+            }
             return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
     }
 }
 
-std::vector<std::uint8_t> LoopbackClient::ReadUntilClosed(int timeoutMs, bool& ended) {
+std::vector<std::uint8_t> LoopbackClient::ReadUntilClosed(int timeoutMs, bool& ended,
+                                                          bool* inOrder) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     std::vector<std::uint8_t> bytes;
     ended = false;
     while (Clock::now() < deadline) {
-        if (!ReadAvailable(bytes)) {
+        if (!ReadAvailable(bytes, inOrder)) {
             ended = true;
             break;
         }

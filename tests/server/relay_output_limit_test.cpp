@@ -31,6 +31,7 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
         }
     }
     EXPECT_EQ(relay.NewConsole(), "Player 2 left.\n");
+    EXPECT_EQ(relay.state.statistics.removedForFallingBehind, 1u);
     // It was dropped because it fell behind by the limit, not sooner.
     EXPECT_GT(mostKept, SEND_PENDING_LIMIT - MAX_FRAME_SIZE);
     EXPECT_LE(mostKept, SEND_PENDING_LIMIT);

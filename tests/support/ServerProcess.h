@@ -20,8 +20,10 @@ inline constexpr const char* NEEDS_NATIVE_SERVER =
 // process it started, by its PID.
 class ServerProcess {
 public:
-    // `prefix` runs before the command (for example {"prlimit", "--nofile=64", "--"}).
-    explicit ServerProcess(const std::vector<std::string>& prefix = {});
+    // `prefix` runs before the command (for example {"prlimit", "--nofile=64", "--"}) and
+    // `arguments` are its command line. Its standard error goes to a pipe of its own.
+    explicit ServerProcess(const std::vector<std::string>& prefix = {},
+                           const std::vector<std::string>& arguments = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;
@@ -34,6 +36,10 @@ public:
     bool WaitForOutputCount(std::string_view text, std::size_t count, int timeoutMs = 5000);
     // Everything the server has written so far, up to this moment.
     std::string Output();
+    // Everything the server has written to its standard error so far.
+    std::string ErrorOutput();
+    // Sends the signal to the process started, by its PID.
+    void Signal(int signalNumber);
     // Waits until the output holds at least `size` bytes, then returns all of it; for comparing
     // a whole console transcript byte for byte.
     std::string WaitForOutputSize(std::size_t size, int timeoutMs = 5000);
@@ -55,12 +61,18 @@ public:
     // line appeared. With `closeInput`, the input ends after the reply.
     std::uint16_t ListenWith(const std::function<std::string(std::uint16_t)>& reply,
                              bool closeInput = false);
+    // The same with the port given on the command line instead: starts the server again with
+    // `arguments` and `--port P` after its command, for a port P chosen as above.
+    std::uint16_t ListenWithPortOption(const std::vector<std::string>& arguments);
 
     // True when the server is the binary this build made, run directly.
     static bool IsNative();
 
 private:
     void Launch();
+    // Calls `start(port)` for ports chosen at random until the server listens on one; `start`
+    // is told whether it must launch the server again first.
+    std::uint16_t ChoosePort(const std::function<void(std::uint16_t port, bool relaunch)>& start);
     // Ends the process and closes the pipes to it.
     void Stop();
     // Takes what arrives on the output within the time; false when nothing did.
@@ -70,7 +82,9 @@ private:
     ProcessId pid = -1;
     int input = -1;
     int output = -1;
+    int errors = -1;
     std::string collected;
+    std::string collectedErrors;
     bool exited = false;
     int status = 0;
 };

@@ -5,6 +5,7 @@
 #include "sync/Clock.h"
 #include "tools/client/InputLine.h"
 #include "tools/client/LineReader.h"
+#include "vor/Version.h"
 
 #include <cstdio>
 #include <cstring>
@@ -112,6 +113,10 @@ bool HandleLine(NetSocket& server, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vor-client %s\n", VOR_VERSION);
+        return 0;
+    }
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         PrintUsage(stdout);
         return 0;

@@ -6,10 +6,12 @@
 #include "tools/load/DeliveryCheck.h"
 #include "tools/load/LatencySummary.h"
 #include "tools/load/LoadOptions.h"
+#include "vor/Version.h"
 
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <string>
@@ -288,6 +290,10 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vor-load %s\n", VOR_VERSION);
+        return 0;
+    }
     LoadOptions options;
     bool help = false;
     std::string error;

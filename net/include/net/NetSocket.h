@@ -48,8 +48,11 @@ public:
     static SocketAddress MakeAddress(const char* host, std::uint16_t port);
 
     // `port` is the local port of UDP endpoints and listeners and the remote port of clients;
-    // `host` is the server of a client and the group of a multicast endpoint.
+    // `host` is the server of a client, the group of a multicast endpoint and the local address
+    // of a listener (null: every interface).
     int Open(int flags, std::uint16_t port, const char* host);
+    // Why the latest Open of a listener failed: the call that failed and the system's reason.
+    const std::string& OpenFailure() const { return openFailure; }
     // A new heap endpoint for one pending connection, or null; the caller owns it.
     NetSocket* Accept();
     int Close();
@@ -60,6 +63,8 @@ public:
 
     bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
     bool HasFailed() const { return sendFailed; }
+    // True once a send found the kept output full and shut the connection down.
+    bool FellBehind() const { return fellBehind; }
     int Flags() const { return flags; }
     // The local port the endpoint is bound to, or 0.
     std::uint16_t LocalPort() const;
@@ -123,6 +128,8 @@ private:
     // Writes from the front of `data` until the socket would block; false on a failed send.
     bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
     void FailConnection();
+    // Notes which call of Open failed and why; returns Open's failure status.
+    int FailOpen(const char* call);
     // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
     void SetSenderAddress(const SocketAddress& sender);
     void StartReceiver();
@@ -141,6 +148,8 @@ private:
     ByteBuffer pending;
     std::size_t receiveLimit = 0;
     bool sendFailed = false;
+    bool fellBehind = false;
+    std::string openFailure;
     std::atomic<bool> peerClosed{false};
     sockets::WakeChannel receiverWake;
 };

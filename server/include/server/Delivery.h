@@ -7,5 +7,9 @@
 // test.
 void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude);
 
+// Sends one of the two greeting frames to a newly admitted player; it is not counted as
+// relayed.
+void SendGreeting(ServerState& state, PlayerId id, const char* text);
+
 // Writes each player's kept output as far as its socket takes it now.
 void FlushPlayerOutput(ServerState& state);

@@ -10,6 +10,9 @@ struct OperatorAnswers {
     bool displayMessages = false;
 };
 
+// The banner, followed by an empty line.
+void PrintBanner(std::FILE* out);
+
 // Prints the banner and asks for the port and the display choice. A port reply that is not an
 // unsigned decimal number is asked again; none when the input ends before a port is given.
 std::optional<OperatorAnswers> AskOperator(std::FILE* in, std::FILE* out);

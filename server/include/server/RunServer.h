@@ -1,9 +1,13 @@
 #pragma once
 
+#include "server/ServerOptions.h"
 #include "server/ServerState.h"
 
 #include <cstdio>
 
-// The program: the operator's dialogue, the listener, then passes 100 ms apart for ever.
-// Returns only when no port was given (1) or the listener cannot be opened (0).
-int RunServer(ServerState& state, std::FILE* in, std::FILE* out);
+// The program: the operator's dialogue (or the options instead), the listener, then passes
+// 100 ms apart until a stop is asked for, by a signal or the console's quit. Returns the exit
+// status: 0 after a clean stop; without --port, 1 when no port was given and 0 when the
+// listener cannot be opened; with --port, 1 when it cannot be opened.
+int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, std::FILE* out,
+              std::FILE* errors);

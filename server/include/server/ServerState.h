@@ -3,6 +3,7 @@
 #include "net/NetSocket.h"
 #include "protocol/Frame.h"
 #include "server/PlayerRegistry.h"
+#include "server/ServerStatistics.h"
 
 #include <cstdio>
 
@@ -17,4 +18,12 @@ struct ServerState {
     PlayerRegistry registry;
     // Where console lines go.
     std::FILE* console = stdout;
+    // Admission refuses connections past these counts; 0 is no limit.
+    std::uint32_t maxPlayers = 0;
+    std::uint32_t maxPerAddress = 0;
+    ServerStatistics statistics;
+    // With fair turns each pass's dispatch starts after the player whose message ended the
+    // pass before, instead of at the lowest id.
+    bool fairTurns = false;
+    PlayerId lastPassEnder = 0;
 };

@@ -63,10 +63,11 @@ public:
     std::optional<Frame> ReadFrame(int timeoutMs = 3000);
     // The greeting frames: the player id the server gave, or none.
     std::optional<std::uint16_t> ReadGreeting(int timeoutMs = 3000);
-    // Appends what has arrived; false once the connection has ended.
-    bool ReadAvailable(std::vector<std::uint8_t>& into);
+    // Appends what has arrived; false once the connection has ended. `inOrder`, when given,
+    // tells whether that end was an orderly close rather than a reset.
+    bool ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrder = nullptr);
     // Everything up to the end of the connection; `ended` says whether the end came in time.
-    std::vector<std::uint8_t> ReadUntilClosed(int timeoutMs, bool& ended);
+    std::vector<std::uint8_t> ReadUntilClosed(int timeoutMs, bool& ended, bool* inOrder = nullptr);
     // Waits up to `timeoutMs` for something to read or the end of the connection.
     bool WaitReadable(int timeoutMs);
     // True when no byte arrives within `waitMs`.

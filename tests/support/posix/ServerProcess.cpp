@@ -52,9 +52,12 @@ std::size_t CountOf(const std::string& haystack, std::string_view needle) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const std::vector<std::string>& prefix) : command(prefix) {
+ServerProcess::ServerProcess(const std::vector<std::string>& prefix,
+                             const std::vector<std::string>& arguments)
+    : command(prefix) {
     const std::vector<std::string> server = ServerCommand();
     command.insert(command.end(), server.begin(), server.end());
+    command.insert(command.end(), arguments.begin(), arguments.end());
     Launch();
 }
 
@@ -65,14 +68,16 @@ ServerProcess::~ServerProcess() {
 void ServerProcess::Launch() {
     int toChild[2];
     int fromChild[2];
-    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
+    int errorsFromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0 ||
+        pipe2(errorsFromChild, O_CLOEXEC) != 0) {
         std::abort();
     }
     pid = fork();
     if (pid == 0) {
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
-        dup2(fromChild[1], STDERR_FILENO);
+        dup2(errorsFromChild[1], STDERR_FILENO);
         std::vector<char*> arguments;
         for (auto& word : command) {
             arguments.push_back(word.data());
@@ -83,9 +88,14 @@ void ServerProcess::Launch() {
     }
     close(toChild[0]);
     close(fromChild[1]);
+    close(errorsFromChild[1]);
     input = toChild[1];
     output = fromChild[0];
+    // Read only when asked for; what a server writes there is short.
+    errors = errorsFromChild[0];
+    fcntl(errors, F_SETFL, O_NONBLOCK);
     collected.clear();
+    collectedErrors.clear();
     exited = false;
     status = 0;
 }
@@ -100,6 +110,10 @@ void ServerProcess::Stop() {
     if (output >= 0) {
         close(output);
         output = -1;
+    }
+    if (errors >= 0) {
+        close(errors);
+        errors = -1;
     }
 }
 
@@ -161,6 +175,21 @@ std::string ServerProcess::Output() {
     return collected;
 }
 
+std::string ServerProcess::ErrorOutput() {
+    char chunk[4096];
+    ssize_t result = 0;
+    while (errors >= 0 && (result = read(errors, chunk, sizeof chunk)) > 0) {
+        collectedErrors.append(chunk, static_cast<std::size_t>(result));
+    }
+    return collectedErrors;
+}
+
+void ServerProcess::Signal(int signalNumber) {
+    if (pid > 0 && !exited) {
+        kill(pid, signalNumber);
+    }
+}
+
 std::string ServerProcess::WaitForOutputSize(std::size_t size, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (collected.size() < size && output >= 0 && RemainingMs(deadline) > 0) {
@@ -196,6 +225,32 @@ std::uint16_t ServerProcess::StartListening(bool display) {
 
 std::uint16_t ServerProcess::ListenWith(const std::function<std::string(std::uint16_t)>& reply,
                                         bool closeInput) {
+    return ChoosePort([&](std::uint16_t port, bool relaunch) {
+        if (relaunch) {
+            Stop();
+            Launch();
+        }
+        WriteInput(reply(port));
+        if (closeInput) {
+            CloseInput();
+        }
+    });
+}
+
+std::uint16_t ServerProcess::ListenWithPortOption(const std::vector<std::string>& arguments) {
+    const std::vector<std::string> bare = command;
+    return ChoosePort([&](std::uint16_t port, bool) {
+        Stop();
+        command = bare;
+        command.insert(command.end(), arguments.begin(), arguments.end());
+        command.push_back("--port");
+        command.push_back(std::to_string(port));
+        Launch();
+    });
+}
+
+std::uint16_t ServerProcess::ChoosePort(
+    const std::function<void(std::uint16_t port, bool relaunch)>& start) {
     // Ports below the range the system hands out to clients, so that a chosen one is seldom
     // taken; one that is taken costs a restart.
     constexpr int LOWEST_PORT = 20000;
@@ -204,15 +259,8 @@ std::uint16_t ServerProcess::ListenWith(const std::function<std::string(std::uin
     std::mt19937 random(std::random_device{}());
     std::uniform_int_distribution<int> choose(LOWEST_PORT, HIGHEST_PORT);
     for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
-        if (attempt > 0) {
-            Stop();
-            Launch();
-        }
         const auto port = static_cast<std::uint16_t>(choose(random));
-        WriteInput(reply(port));
-        if (closeInput) {
-            CloseInput();
-        }
+        start(port, attempt > 0);
         const auto deadline = Clock::now() + std::chrono::milliseconds(STARTUP_MS);
         while (collected.find(LISTENING_LINE) == std::string::npos &&
                collected.find(REFUSED_LINE) == std::string::npos && output >= 0 &&

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// How the operator started the server. Without --port the server asks its two questions.
+struct ServerOptions {
+    bool askOperator = true;
+    std::uint16_t port = 0;
+    bool displayMessages = false;
+    // Dotted IPv4 text of the one local address to listen on; empty for every interface.
+    std::string bindAddress;
+    // 0 leaves the count unlimited (up to every free player id).
+    std::uint32_t maxPlayers = 0;
+    std::uint32_t maxPerAddress = 0;
+    // Each pass's dispatch starts after the player whose message ended the last one.
+    bool fairTurns = false;
+};
+
+enum class OptionsResult { Serve, ShowHelp, ShowVersion, Invalid };
+
+// Reads the command line. On Invalid, `problem` names the argument at fault in one line.
+OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOptions& options,
+                                 std::string& problem);
+
+// The text --help prints.
+const char* ServerUsage();

@@ -1,0 +1,29 @@
+#include "sync/StopRequest.h"
+
+#include <signal.h>
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void OnStopSignal(int) {
+    stopRequested = 1;
+}
+
+}  // namespace
+
+void CatchStopRequests() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    // Calls that a signal interrupts go on, so that a console read is not cut short.
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopRequested() {
+    return stopRequested != 0;
+}
+
+void ReportStopped() {}

@@ -1,0 +1,150 @@
+// Stopping the real binary cleanly: by SIGTERM, SIGINT or the console's quit, with players
+// that are still owed frames.
+
+#include "testing/LoopbackClient.h"
+#include "tests/binary/ConsoleText.h"
+#include "tests/binary/RelayScene.h"
+#include "tests/binary/ServerOnPort.h"
+#include "tests/faults/FrameStream.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <regex>
+
+namespace {
+
+// Enough frames that the receiver's socket cannot hold them all.
+constexpr int SENDERS = 24;
+constexpr int FRAMES_PER_SENDER = 12;
+constexpr std::uint16_t RECEIVER_ID = 2;
+
+enum class StopBy { Terminate, Interrupt, QuitCommand };
+
+// A server run through another command (VOR_SERVER_COMMAND, such as wine) gets POSIX signals
+// only as that command passes them on.
+constexpr const char* SIGNALS_NEED_NATIVE_SERVER =
+    "sends POSIX signals; VOR_SERVER_COMMAND names another server";
+
+class CleanStop : public ::testing::TestWithParam<StopBy> {};
+
+std::string KeptOutputOf(ServerProcess& server, std::uint16_t id) {
+    const std::size_t before = server.Output().size();
+    server.WriteInput("players\n");
+    const std::string line = "Player " + std::to_string(id) + ":";
+    const auto found = [&] {
+        const std::string output = server.Output();
+        const std::size_t at = output.find(line, before);
+        return at != std::string::npos && output.find('\n', at) != std::string::npos;
+    };
+    for (int tries = 0; tries < 100 && !found(); ++tries) {
+        server.WaitForOutputSize(server.Output().size() + 1, 100);
+    }
+    const std::string output = server.Output();
+    const std::size_t at = output.find(line, before);
+    return at == std::string::npos ? "" : output.substr(at, output.find('\n', at) - at);
+}
+
+// Every client reads all the frames it was owed and then an orderly end of its stream.
+TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
+    if (GetParam() != StopBy::QuitCommand && !ServerProcess::IsNative()) {
+        GTEST_SKIP() << SIGNALS_NEED_NATIVE_SERVER;
+    }
+    std::uint16_t port = 0;
+    auto server = StartOnPort({}, port);
+    ASSERT_NE(server, nullptr);
+    // A receiver that reads nothing until the stop, with a small window, so that the server
+    // keeps output for it.
+    LoopbackClient receiver(port, LoopbackClient::Window::Narrow);
+    ASSERT_TRUE(receiver.Connected());
+    ASSERT_TRUE(server->WaitForOutput(ConnectionLine(RECEIVER_ID), WAIT_MS));
+    std::vector<std::unique_ptr<LoopbackClient>> senders;
+    for (int sender = 0; sender < SENDERS; ++sender) {
+        const auto id = static_cast<std::uint16_t>(RECEIVER_ID + 1 + sender);
+        senders.push_back(std::make_unique<LoopbackClient>(port));
+        ASSERT_EQ(senders.back()->ReadGreeting(WAIT_MS), id);
+    }
+    for (int sequence = 0; sequence < FRAMES_PER_SENDER; ++sequence) {
+        for (int sender = 0; sender < SENDERS; ++sender) {
+            ASSERT_TRUE(senders[static_cast<std::size_t>(sender)]->SendBytes(
+                NumberedFrame(7, RECEIVER_ID, static_cast<std::uint8_t>(sender),
+                              static_cast<std::uint16_t>(sequence))));
+        }
+    }
+    // Every frame has been relayed once the receiver is counted with all of them.
+    const std::string allRelayed = "out " + std::to_string(SENDERS * FRAMES_PER_SENDER) + ",";
+    std::string receiverLine;
+    for (int tries = 0; tries < 100 && receiverLine.find(allRelayed) == std::string::npos;
+         ++tries) {
+        receiverLine = KeptOutputOf(*server, RECEIVER_ID);
+    }
+    ASSERT_NE(receiverLine.find(allRelayed), std::string::npos) << receiverLine;
+    EXPECT_TRUE(std::regex_search(receiverLine, std::regex("output kept [1-9][0-9]* bytes")))
+        << "the test needs output kept for the receiver: " << receiverLine;
+
+    switch (GetParam()) {
+        case StopBy::Terminate:
+            server->Signal(SIGTERM);
+            break;
+        case StopBy::Interrupt:
+            server->Signal(SIGINT);
+            break;
+        case StopBy::QuitCommand:
+            server->WriteInput("quit\n");
+            break;
+    }
+    bool ended = false;
+    bool inOrder = false;
+    std::vector<std::uint8_t> bytes = receiver.ReadUntilClosed(WAIT_MS, ended, &inOrder);
+    EXPECT_TRUE(ended);
+    EXPECT_TRUE(inOrder) << "the connection was reset";
+    std::vector<Frame> frames = TakeWholeFrames(bytes);
+    EXPECT_TRUE(bytes.empty()) << "a frame was cut short";
+    ASSERT_EQ(frames.size(), 2u + SENDERS * FRAMES_PER_SENDER);
+    std::vector<int> next(SENDERS, 0);
+    for (std::size_t index = 2; index < frames.size(); ++index) {
+        Numbered numbers;
+        ASSERT_TRUE(ReadNumbers(frames[index], numbers));
+        ASSERT_LT(numbers.sender, SENDERS);
+        EXPECT_EQ(numbers.sequence, next[numbers.sender]++);
+    }
+    for (auto& sender : senders) {
+        EXPECT_TRUE(sender->ClosedByPeer(WAIT_MS));
+    }
+    EXPECT_EQ(server->WaitForExit(WAIT_MS), 0);
+    const std::string output = server->Output();
+    EXPECT_TRUE(output.ends_with(" bytes.\nServer stopped.\n")) << output;
+    EXPECT_EQ(output.find("left."), std::string::npos) << "a stop is not a departure";
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, CleanStop,
+                         ::testing::Values(StopBy::Terminate, StopBy::Interrupt,
+                                           StopBy::QuitCommand),
+                         [](const ::testing::TestParamInfo<StopBy>& param) {
+                             switch (param.param) {
+                                 case StopBy::Terminate:
+                                     return "SIGTERM";
+                                 case StopBy::Interrupt:
+                                     return "SIGINT";
+                                 case StopBy::QuitCommand:
+                                     return "Quit";
+                             }
+                             return "Unknown";
+                         });
+
+TEST(CleanStopIdle, StopsAtOnceWithNoPlayersAndFreesThePort) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << SIGNALS_NEED_NATIVE_SERVER;
+    }
+    std::uint16_t port = 0;
+    auto server = StartOnPort({}, port);
+    ASSERT_NE(server, nullptr);
+    server->Signal(SIGTERM);
+    EXPECT_EQ(server->WaitForExit(WAIT_MS), 0);
+    EXPECT_EQ(server->Output(), CommandLineTranscript(std::to_string(port)) + "Server stopped.\n");
+    LoopbackClient late(port);
+    EXPECT_FALSE(late.Connected());
+}
+
+}  // namespace

@@ -1,0 +1,67 @@
+// The operator's command lines, read on a thread of their own and handed over between passes.
+
+#include "server/CommandReader.h"
+
+#include "sync/Clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned WAIT_STEP_MS = 10;
+constexpr unsigned WAIT_LIMIT_MS = 10000;
+
+// Collects what the reader hands over until its input has ended.
+std::vector<std::string> ReadAll(CommandReader& reader) {
+    std::vector<std::string> lines;
+    for (unsigned waited = 0; !reader.Ended() && waited < WAIT_LIMIT_MS; waited += WAIT_STEP_MS) {
+        for (std::string& line : reader.TakeLines()) {
+            lines.push_back(std::move(line));
+        }
+        SleepMilliseconds(WAIT_STEP_MS);
+    }
+    for (std::string& line : reader.TakeLines()) {
+        lines.push_back(std::move(line));
+    }
+    return lines;
+}
+
+std::FILE* InputOf(const std::string& text) {
+    std::FILE* file = std::tmpfile();
+    if (file != nullptr) {
+        std::fputs(text.c_str(), file);
+        std::rewind(file);
+    }
+    return file;
+}
+
+TEST(CommandReader, HandsOverEveryLineInOrderThenEnds) {
+    const std::string longLine(10000, 'x');
+    std::FILE* input = InputOf("players\n\nkick 3\n" + longLine + "\nlast without an end");
+    ASSERT_NE(input, nullptr);
+    CommandReader reader;
+    ASSERT_EQ(reader.Start(input), 0);
+    EXPECT_EQ(ReadAll(reader),
+              (std::vector<std::string>{"players", "", "kick 3", longLine, "last without an end"}));
+    EXPECT_TRUE(reader.Ended());
+    EXPECT_TRUE(reader.TakeLines().empty());
+    std::fclose(input);
+}
+
+TEST(CommandReader, EmptyInputEndsWithNoLines) {
+    std::FILE* input = InputOf("");
+    ASSERT_NE(input, nullptr);
+    CommandReader reader;
+    ASSERT_EQ(reader.Start(input), 0);
+    EXPECT_TRUE(ReadAll(reader).empty());
+    EXPECT_TRUE(reader.Ended());
+    // One reader per input.
+    EXPECT_EQ(reader.Start(input), 1);
+    std::fclose(input);
+}
+
+}  // namespace

@@ -57,9 +57,7 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
             return FailOpen("socket");
         }
         SetNonBlocking(sock);
-        // Lets the operator restart at once while old connections linger in TIME_WAIT; a port
-        // that another socket listens on still fails to bind.
-        SetReuseAddress(sock);
+        SetListenerPortOptions(sock);
         if (!Bind(sock, MakeAddress(host, port))) {
             return FailOpen("bind");
         }
@@ -168,6 +166,6 @@ void NetSocket::StopReceiver() {
     }
     // The receiver returns at its next wait, never while it holds bufferLock.
     SignalWakeChannel(receiverWake);
-    receiver.Kill();
+    receiver.Join();
     CloseWakeChannel(receiverWake);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
 // The socket layer as small free functions, so that nothing outside net/ includes a platform
-// header. Each platform provides these in a file of its own (posix/SocketOps.cpp). Private to
-// net/: only its own sources include it.
+// header. Each platform provides these in a file of its own (posix/ and windows/SocketOps.cpp).
+// Private to net/: only its own sources include it.
 
 #include "net/SocketAddress.h"
 #include "net/SocketHandle.h"
@@ -17,7 +17,7 @@ namespace sockets {
 void StartLayer();
 void StopLayer();
 
-// New sockets are close-on-exec.
+// New sockets are not inherited by child processes.
 SocketHandle CreateStream();
 SocketHandle CreateDatagram();
 bool Close(SocketHandle sock);
@@ -25,7 +25,9 @@ bool Close(SocketHandle sock);
 void Shutdown(SocketHandle sock);
 
 bool SetNonBlocking(SocketHandle sock);
-bool SetReuseAddress(SocketHandle sock);
+// Lets a listener bind its port again at once while old connections linger in TIME_WAIT, and
+// never lets another socket take over a port that one listens on.
+bool SetListenerPortOptions(SocketHandle sock);
 bool SetNoDelay(SocketHandle sock);
 bool SetMulticastLoop(SocketHandle sock, int value);
 bool JoinMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress);
@@ -35,8 +37,8 @@ bool Bind(SocketHandle sock, const SocketAddress& address);
 bool Listen(SocketHandle sock, int backlog);
 // Waits until the connection is made or refused.
 bool Connect(SocketHandle sock, const SocketAddress& address);
-// Takes one pending connection and its peer's address; the new socket is non-blocking and
-// close-on-exec.
+// Takes one pending connection and its peer's address; the new socket is non-blocking and not
+// inherited.
 SocketHandle Accept(SocketHandle listener, SocketAddress& peer);
 
 enum class Readiness { NotReadable, Readable, Failed };
@@ -66,15 +68,18 @@ bool PeerAddressOf(SocketHandle sock, SocketAddress& address);
 bool LocalAddressOf(SocketHandle sock, SocketAddress& address);
 
 std::uint16_t InetFamily();
-std::uint16_t HostToNetwork16(std::uint16_t value);
-std::uint16_t NetworkToHost16(std::uint16_t value);
 // Dotted-decimal conversion; a text it rejects gives the all-ones address.
 std::uint32_t ParseDottedAddress(const char* text);
 bool LookupHostByName(const char* name, std::uint32_t& address);
-std::string AddressToText(std::uint32_t address);
 bool LocalHostName(char* name, std::size_t capacity);
 // The system's description of the error of the socket call that failed last on this thread.
 std::string LastErrorText();
+
+// Byte order and address text need no platform call (AddressText.cpp).
+std::uint16_t HostToNetwork16(std::uint16_t value);
+std::uint16_t NetworkToHost16(std::uint16_t value);
+// The dotted-decimal text of an address in network byte order.
+std::string AddressToText(std::uint32_t address);
 
 bool OpenWakeChannel(WakeChannel& channel);
 void SignalWakeChannel(const WakeChannel& channel);

@@ -12,6 +12,7 @@ ServerState serverState;
 }  // namespace
 
 int main(int argc, char** argv) {
+    WritePlainLineEnds();
     ServerOptions options;
     std::string problem;
     switch (ParseServerOptions(argc, argv, options, problem)) {

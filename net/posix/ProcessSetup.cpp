@@ -14,3 +14,6 @@ void RaiseDescriptorLimit() {
         setrlimit(RLIMIT_NOFILE, &limit);
     }
 }
+
+// Output is written as it is on this platform.
+void WritePlainLineEnds() {}

@@ -116,7 +116,9 @@ bool SetNonBlocking(SocketHandle sock) {
     return flags >= 0 && fcntl(Fd(sock), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
-bool SetReuseAddress(SocketHandle sock) {
+// On Linux SO_REUSEADDR allows a bind beside TIME_WAIT connections only: a port that another
+// socket listens on still fails to bind.
+bool SetListenerPortOptions(SocketHandle sock) {
     return SetIntOption(sock, SOL_SOCKET, SO_REUSEADDR, 1);
 }
 
@@ -293,14 +295,6 @@ std::uint16_t InetFamily() {
     return AF_INET;
 }
 
-std::uint16_t HostToNetwork16(std::uint16_t value) {
-    return htons(value);
-}
-
-std::uint16_t NetworkToHost16(std::uint16_t value) {
-    return ntohs(value);
-}
-
 std::uint32_t ParseDottedAddress(const char* text) {
     return inet_addr(text);
 }
@@ -316,16 +310,6 @@ bool LookupHostByName(const char* name, std::uint32_t& address) {
     address = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr;
     freeaddrinfo(found);
     return true;
-}
-
-std::string AddressToText(std::uint32_t address) {
-    in_addr platform{};
-    platform.s_addr = address;
-    char text[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &platform, text, sizeof text) == nullptr) {
-        return std::string();
-    }
-    return std::string(text);
 }
 
 bool LocalHostName(char* name, std::size_t capacity) {

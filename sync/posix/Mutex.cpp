@@ -2,11 +2,17 @@
 
 #include <pthread.h>
 
+#include <atomic>
 #include <cerrno>
 #include <new>
 
+// The owner and its depth are kept here, so that an Unlock by a thread that does not own the
+// mutex is refused before it reaches the platform.
 struct PlatformMutex {
     pthread_mutex_t mutex;
+    std::atomic<pthread_t> owner{};
+    std::atomic<bool> owned{false};
+    unsigned depth = 0;
 };
 
 Mutex::Mutex(const char*) : handle(new (std::nothrow) PlatformMutex) {
@@ -31,17 +37,24 @@ Mutex::~Mutex() {
 }
 
 int Mutex::Lock() {
-    if (handle != nullptr) {
-        pthread_mutex_lock(&handle->mutex);
+    if (handle == nullptr || pthread_mutex_lock(&handle->mutex) != 0) {
+        return 1;
     }
+    handle->owner.store(pthread_self());
+    handle->owned.store(true);
+    ++handle->depth;
     return 0;
 }
 
 int Mutex::Unlock() {
-    if (handle != nullptr) {
-        pthread_mutex_unlock(&handle->mutex);
+    if (handle == nullptr || !handle->owned.load() ||
+        !pthread_equal(handle->owner.load(), pthread_self())) {
+        return 1;
     }
-    return 0;
+    if (--handle->depth == 0) {
+        handle->owned.store(false);
+    }
+    return pthread_mutex_unlock(&handle->mutex) == 0 ? 0 : 1;
 }
 
 bool Mutex::IsLocked() {

@@ -10,7 +10,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -38,25 +37,6 @@ int FinishConnect(int fd) {
 }
 
 }  // namespace
-
-std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
-                                          std::string_view value) {
-    std::vector<std::uint8_t> frame(4 + value.size());
-    frame[0] = id;
-    frame[1] = static_cast<std::uint8_t>(target & 0xFF);
-    frame[2] = static_cast<std::uint8_t>(target >> 8);
-    frame[3] = static_cast<std::uint8_t>(value.size());
-    std::copy(value.begin(), value.end(), frame.begin() + 4);
-    return frame;
-}
-
-LoopbackClient::LoopbackClient(std::uint16_t port, Window window) {
-    Connect(port, window);
-}
-
-LoopbackClient::~LoopbackClient() {
-    Close();
-}
 
 bool LoopbackClient::Connect(std::uint16_t port, Window window) {
     Reset();
@@ -108,18 +88,6 @@ bool LoopbackClient::SendBytes(const void* data, std::size_t length) {
     return true;
 }
 
-bool LoopbackClient::SendAtOnce(const std::vector<std::uint8_t>& bytes) {
-    std::size_t sent = 0;
-    while (sent < bytes.size()) {
-        const std::size_t taken = SendWithoutWaiting(bytes.data() + sent, bytes.size() - sent);
-        if (taken == 0) {
-            return false;
-        }
-        sent += taken;
-    }
-    return true;
-}
-
 std::size_t LoopbackClient::SendWithoutWaiting(const void* data, std::size_t length) {
     for (;;) {
         const ssize_t result = send(fd, data, length, MSG_DONTWAIT | MSG_NOSIGNAL);
@@ -165,34 +133,6 @@ std::optional<std::vector<std::uint8_t>> LoopbackClient::ReadExactly(std::size_t
     return bytes;
 }
 
-std::optional<Frame> LoopbackClient::ReadFrame(int timeoutMs) {
-    const auto header = ReadExactly(4, timeoutMs);
-    if (!header) {
-        return std::nullopt;
-    }
-    Frame frame;
-    frame.id = (*header)[0];
-    frame.target = static_cast<std::uint16_t>((*header)[1] | ((*header)[2] << 8));
-    const std::size_t length = (*header)[3];
-    if (length > 0) {
-        const auto value = ReadExactly(length, timeoutMs);
-        if (!value) {
-            return std::nullopt;
-        }
-        frame.value.assign(value->begin(), value->end());
-    }
-    return frame;
-}
-
-std::optional<std::uint16_t> LoopbackClient::ReadGreeting(int timeoutMs) {
-    const auto first = ReadFrame(timeoutMs);
-    const auto second = ReadFrame(timeoutMs);
-    if (!first || !second) {
-        return std::nullopt;
-    }
-    return first->target;
-}
-
 bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrder) {
     std::uint8_t chunk[8192];
     for (;;) {
@@ -208,21 +148,6 @@ bool LoopbackClient::ReadAvailable(std::vector<std::uint8_t>& into, bool* inOrde
             return result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
         }
     }
-}
-
-std::vector<std::uint8_t> LoopbackClient::ReadUntilClosed(int timeoutMs, bool& ended,
-                                                          bool* inOrder) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    std::vector<std::uint8_t> bytes;
-    ended = false;
-    while (Clock::now() < deadline) {
-        if (!ReadAvailable(bytes, inOrder)) {
-            ended = true;
-            break;
-        }
-        WaitReadable(50);
-    }
-    return bytes;
 }
 
 bool LoopbackClient::WaitReadable(int timeoutMs) {

@@ -61,15 +61,21 @@ TEST_F(ConnectionFaults, ClientThatVanishesBeforeItsGreetingIsRemoved) {
         ASSERT_TRUE(vanishing.Connected());
         vanishing.Reset();
     }
-    // The address it was accepted from is still shown, though the reset connection has none.
-    EXPECT_TRUE(server.WaitForOutput("New connection from 127.0.0.1, assigned to player ID 2."));
-    EXPECT_TRUE(server.WaitForOutput("Player 2 left."));
+    // Winsock drops a connection reset in the listen queue, so a Windows server never sees it.
+    const bool seen = !ServerProcess::IsWindowsProgram();
+    if (seen) {
+        // The address it was accepted from is still shown, though the reset connection has none.
+        EXPECT_TRUE(
+            server.WaitForOutput("New connection from 127.0.0.1, assigned to player ID 2."));
+        EXPECT_TRUE(server.WaitForOutput("Player 2 left."));
+    }
     {
         LoopbackClient closing(port);
         ASSERT_TRUE(closing.Connected());
         closing.Close();
     }
-    EXPECT_TRUE(server.WaitForOutputCount("Player 2 left.", 2));
+    EXPECT_TRUE(server.WaitForOutputCount("Player 2 left.", seen ? 2 : 1));
+    EXPECT_TRUE(server.WaitForOutputCount("assigned to player ID 2.", seen ? 2 : 1));
 
     auto survivor = Join(2);
     ASSERT_TRUE(survivor->SendFrame(1, 2, "still here"));

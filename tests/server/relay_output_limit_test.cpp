@@ -1,5 +1,6 @@
 // A player that stops reading while another sends to it: its kept output is bounded.
 
+#include "testing/PlatformTraits.h"
 #include "tests/server/RelayBounds.h"
 
 #include <algorithm>
@@ -22,12 +23,17 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
                 ASSERT_TRUE(Player(3).SendFrame(1, 2, NumberedValue(sent++)));
             }
         }
+        // Kept output is looked at after every pass, the one ExpectRelayBetween runs included.
+        const auto noteKept = [&] {
+            if (NetSocket* slow = relay.Endpoint(2)) {
+                mostKept = std::max(mostKept, slow->PendingOutput());
+            }
+        };
         relay.RunPass();
-        if (NetSocket* slow = relay.Endpoint(2)) {
-            mostKept = std::max(mostKept, slow->PendingOutput());
-        }
+        noteKept();
         if (pass % 1000 == 0) {
             ASSERT_NO_FATAL_FAILURE(ExpectRelayBetween(4, 5, pass));
+            noteKept();
         }
     }
     EXPECT_EQ(relay.NewConsole(), "Player 2 left.\n");
@@ -36,6 +42,9 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
     EXPECT_GT(mostKept, SEND_PENDING_LIMIT - MAX_FRAME_SIZE);
     EXPECT_LE(mostKept, SEND_PENDING_LIMIT);
     ASSERT_NO_FATAL_FAILURE(ExpectRelayBetween(4, 5, 0));
+    if (!ReceiveWindowWidens()) {
+        GTEST_SKIP() << "what the player reads afterwards: its window cannot be widened here";
+    }
 
     // What it reads now is whole numbered frames in order; the stream may end inside a frame
     // only where the server gave up on it. A window wider than a segment lets the rest through

@@ -67,6 +67,9 @@ public:
 
     // True when the server is the binary this build made, run directly.
     static bool IsNative();
+    // True when VOR_SERVER_COMMAND names a Windows program (a word ending in ".exe"), run under
+    // wine: its sockets follow Winsock where it differs from Linux.
+    static bool IsWindowsProgram();
 
 private:
     void Launch();

@@ -1,5 +1,7 @@
+#include "sync/Clock.h"
 #include "sync/Mutex.h"
 #include "sync/Thread.h"
+#include "tests/net/NetTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -67,8 +69,8 @@ TEST(MutexThreadTest, StartRunsTheEntryWithItsParameter) {
                   &record),
               0);
     EXPECT_TRUE(thread.IsRunning());
-    EXPECT_EQ(thread.Kill(), 0);
-    // Kill waits for the body, so its effect is visible now.
+    EXPECT_EQ(thread.Join(), 0);
+    // Join waits for the body, so its effect is visible now.
     EXPECT_EQ(seen.load(), 42);
     EXPECT_FALSE(thread.IsRunning());
 }
@@ -77,10 +79,34 @@ TEST(MutexThreadTest, KillTwiceThenDestroyIsSafe) {
     std::atomic<bool> ran{false};
     {
         Thread thread;
-        thread.Start([](void* p) { static_cast<std::atomic<bool>*>(p)->store(true); }, &ran);
+        thread.Start(
+            [](void* p) {
+                static_cast<std::atomic<bool>*>(p)->store(true);
+                SleepMilliseconds(60 * 60 * 1000);
+            },
+            &ran);
+        ASSERT_TRUE(WaitFor([&] { return ran.load(); }));
         EXPECT_EQ(thread.Kill(), 0);
         EXPECT_EQ(thread.Kill(), 0);
         EXPECT_FALSE(thread.IsRunning());
     }
     EXPECT_TRUE(ran.load());
+}
+
+TEST(MutexThreadTest, UnlockFailsInAThreadThatDoesNotOwnTheMutex) {
+    Mutex mutex;
+    ASSERT_EQ(mutex.Lock(), 0);
+    std::future<int> unlock = std::async(std::launch::async, [&] { return mutex.Unlock(); });
+    EXPECT_EQ(unlock.get(), 1);
+    EXPECT_EQ(IsLockedFromOtherThread(mutex), true) << "the refused unlock released the owner";
+    EXPECT_EQ(mutex.Unlock(), 0);
+}
+
+TEST(MutexThreadTest, UnlockFailsOnceEveryLockIsUndone) {
+    Mutex mutex;
+    EXPECT_EQ(mutex.Unlock(), 1);
+    ASSERT_EQ(mutex.Lock(), 0);
+    EXPECT_EQ(mutex.Unlock(), 0);
+    EXPECT_EQ(mutex.Unlock(), 1);
+    EXPECT_EQ(IsLockedFromOtherThread(mutex), false);
 }

@@ -1,5 +1,6 @@
 #include "tools/load/DeliveryCheck.h"
 #include "tools/load/LatencySummary.h"
+#include "tools/load/LoadOptions.h"
 
 #include <gtest/gtest.h>
 
@@ -165,4 +166,101 @@ TEST(LatencySummary, TakesNearestRankPercentiles) {
     EXPECT_EQ(single.median, 7);
     EXPECT_EQ(single.p99, 7);
     EXPECT_EQ(SummarizeLatencies({}).max, 0);
+}
+
+TEST_F(DeliveryCheckTest, ChecksFramesOfMisbehavingPlayersForFramingOnly) {
+    // Player 9 misbehaves: its frames are not deliveries, but must arrive intact and addressed
+    // to their reader or to everybody.
+    const LoadFrame toTwo{9, 0, 2, 1000, true};
+    const LoadFrame toAll{9, 1, BROADCAST_ID, 1000, true};
+    check.RecordReceived(2, EncodeLoadFrame(toTwo), 2000);
+    check.RecordReceived(3, EncodeLoadFrame(toAll), 2000);
+    check.RecordReceived(3, EncodeLoadFrame(toAll), 2000);
+    EXPECT_EQ(check.Counts().fromChaos, 3u);
+    EXPECT_EQ(check.Counts().expected, 0u);
+
+    check.RecordReceived(3, EncodeLoadFrame(toTwo), 2000);
+    EXPECT_EQ(check.Counts().misrouted, 1u);
+    Frame cut = EncodeLoadFrame(toAll);
+    cut.value.pop_back();
+    check.RecordReceived(4, cut, 2000);
+    EXPECT_EQ(check.Counts().corrupted, 1u);
+    EXPECT_EQ(check.Counts().fromChaos, 3u);
+}
+
+TEST_F(DeliveryCheckTest, ChecksWhatMisbehavingPlayersRead) {
+    const LoadFrame directed = Sent(2, 3);
+    const LoadFrame broadcast = Sent(2, BROADCAST_ID);
+    // Player 9 misbehaves and reads the broadcast and a frame for itself, which are fine.
+    check.RecordReadByChaos(9, EncodeLoadFrame(broadcast));
+    check.RecordReadByChaos(9, EncodeLoadFrame(LoadFrame{3, 0, 9, 1000, true}));
+    EXPECT_EQ(check.Counts().readByChaos, 2u);
+
+    // A frame for player 3 at player 9, and a changed byte of a stamp, are faults of the relay.
+    check.RecordReadByChaos(9, EncodeLoadFrame(directed));
+    Frame changed = EncodeLoadFrame(broadcast);
+    changed.value[STAMP_SIZE - 1] = static_cast<char>(changed.value[STAMP_SIZE - 1] ^ 0x04);
+    check.RecordReadByChaos(9, changed);
+    EXPECT_EQ(check.Counts().misrouted, 1u);
+    EXPECT_EQ(check.Counts().corrupted, 1u);
+    EXPECT_EQ(check.Counts().readByChaos, 2u);
+    // None of it is a delivery to a well-behaved player.
+    EXPECT_EQ(check.Counts().delivered, 0u);
+}
+
+TEST_F(DeliveryCheckTest, CountsEachSendersFramesRelayedOnce) {
+    const LoadFrame first = Sent(2, BROADCAST_ID);
+    Sent(2, BROADCAST_ID);
+    const LoadFrame directed = Sent(3, 4);
+    Receive(3, first);
+    Receive(4, first);
+    Receive(4, directed);
+
+    const auto& senders = check.Senders();
+    ASSERT_EQ(senders.size(), 2u);
+    EXPECT_EQ(senders.at(2).sent, 2u);
+    // A broadcast that reached two players is one frame relayed.
+    EXPECT_EQ(senders.at(2).relayed, 1u);
+    EXPECT_EQ(senders.at(3).sent, 1u);
+    EXPECT_EQ(senders.at(3).relayed, 1u);
+}
+
+TEST(LoadStamp, TellsTheFramesOfMisbehavingPlayersApart) {
+    LoadFrame read;
+    ASSERT_TRUE(ReadStamp(EncodeLoadFrame(LoadFrame{5, 3, 2, 10, true}).value, read));
+    EXPECT_TRUE(read.fromChaos);
+    ASSERT_TRUE(ReadStamp(EncodeLoadFrame(LoadFrame{5, 3, 2, 10, false}).value, read));
+    EXPECT_FALSE(read.fromChaos);
+
+    LoadFrame stamp;
+    Frame frame = EncodeLoadFrame(LoadFrame{5, 3, 2, 10, true});
+    EXPECT_TRUE(IsIntactLoadFrame(frame, stamp));
+    EXPECT_EQ(stamp.sender, 5);
+    frame.id = static_cast<std::uint8_t>(frame.id + 1);
+    EXPECT_FALSE(IsIntactLoadFrame(frame, stamp));
+}
+
+TEST(LoadOptions, KeepsTwoWellBehavedPlayersAndOneServerToWatch) {
+    const auto parse = [](std::vector<const char*> words, LoadOptions& options) {
+        words.insert(words.begin(), "vor-load");
+        bool help = false;
+        std::string error;
+        return ParseLoadOptions(static_cast<int>(words.size()), words.data(), options, help, error);
+    };
+    LoadOptions chaos;
+    ASSERT_TRUE(parse({"4711", "--players", "60", "--chaos", "0.3", "--seed", "42"}, chaos));
+    EXPECT_EQ(chaos.ChaosPlayers(), 18u);
+    EXPECT_EQ(chaos.SteadyPlayers(), 42u);
+    EXPECT_TRUE(chaos.seedGiven);
+    EXPECT_EQ(chaos.seed, 42u);
+    EXPECT_EQ(ServerMemoryBoundKib(chaos), 32 * 1024 + 60 * (64 + 1024));
+
+    LoadOptions rejected;
+    EXPECT_FALSE(parse({"4711", "--players", "4", "--chaos", "0.7"}, rejected));
+    EXPECT_FALSE(parse({"4711", "--chaos", "0.95"}, rejected));
+    EXPECT_FALSE(parse({"4711", "--players", "4", "--broadcasters", "5"}, rejected));
+    EXPECT_FALSE(parse({"4711", "--server-pid", "1", "--spawn", "/bin/true"}, rejected));
+    EXPECT_FALSE(parse({"0"}, rejected));
+    LoadOptions spawned;
+    EXPECT_TRUE(parse({"0", "--spawn", "/bin/true"}, spawned));
 }

@@ -1,9 +1,13 @@
 #include "tools/load/DeliveryCheck.h"
 
 DeliveryCheck::DeliveryCheck(const std::vector<PlayerId>& players) {
-    for (std::size_t index = 0; index < players.size(); ++index) {
-        playerIndex.emplace(players[index], index);
+    for (const PlayerId id : players) {
+        AddPlayer(id);
     }
+}
+
+void DeliveryCheck::AddPlayer(PlayerId id) {
+    playerIndex.emplace(id, playerIndex.size());
 }
 
 void DeliveryCheck::RecordSent(const LoadFrame& frame) {
@@ -18,6 +22,26 @@ void DeliveryCheck::RecordSent(const LoadFrame& frame) {
         ++counts.expected;
     }
     sent.insert_or_assign(Key(frame.sender, frame.sequence), std::move(record));
+    ++senders[frame.sender].sent;
+}
+
+bool DeliveryCheck::CheckFraming(PlayerId receiver, const Frame& frame) {
+    LoadFrame stamp;
+    if (!IsIntactLoadFrame(frame, stamp)) {
+        ++counts.corrupted;
+        return false;
+    }
+    if (frame.target != BROADCAST_ID && frame.target != receiver) {
+        ++counts.misrouted;
+        return false;
+    }
+    return true;
+}
+
+void DeliveryCheck::RecordReadByChaos(PlayerId receiver, const Frame& frame) {
+    if (CheckFraming(receiver, frame)) {
+        ++counts.readByChaos;
+    }
 }
 
 long DeliveryCheck::ReceiverSlot(const SentRecord& record, PlayerId receiver) const {
@@ -36,6 +60,12 @@ void DeliveryCheck::RecordReceived(PlayerId receiver, const Frame& frame,
     LoadFrame stamp;
     if (!ReadStamp(frame.value, stamp)) {
         ++counts.corrupted;
+        return;
+    }
+    if (stamp.fromChaos) {
+        if (CheckFraming(receiver, frame)) {
+            ++counts.fromChaos;
+        }
         return;
     }
     const auto found = sent.find(Key(stamp.sender, stamp.sequence));
@@ -61,6 +91,10 @@ void DeliveryCheck::RecordReceived(PlayerId receiver, const Frame& frame,
     }
     record.receivedBy[static_cast<std::size_t>(slot)] = true;
     ++counts.delivered;
+    if (!record.relayed) {
+        record.relayed = true;
+        ++senders[stamp.sender].relayed;
+    }
     latencies.push_back(receivedMicros - record.frame.sentMicros);
 
     const auto [last, first] =

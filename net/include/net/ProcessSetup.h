@@ -6,3 +6,6 @@
 void IgnoreBrokenPipeSignal();
 // Raises the soft limit on open descriptors to the hard limit.
 void RaiseDescriptorLimit();
+// Standard output and standard error end their lines in "\n" alone, as the program writes them,
+// on every platform.
+void WritePlainLineEnds();

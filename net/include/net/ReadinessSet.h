@@ -11,8 +11,8 @@ class NetSocket;
 // choosing. A collection names the members that have something to report: data, the end of the
 // stream, a reset or an error. A member stays reported for as long as that is so.
 //
-// Where the platform keeps readiness itself (epoll on Linux), a collection costs the members
-// that are ready, not the members; elsewhere it tests every member (WSAPoll on Windows).
+// On Linux the kernel keeps readiness itself (epoll), so a collection costs the members that are
+// ready, not the members; on Windows it tests every member (WSAPoll), which costs each of them.
 class ReadinessSet {
 public:
     ReadinessSet();

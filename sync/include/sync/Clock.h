@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-// Milliseconds since the system started, wrapping at 32 bits.
+// Milliseconds since the system started, time spent suspended included, wrapping at 32 bits.
 std::uint32_t TickCount();
 
 void SleepMilliseconds(unsigned milliseconds);

@@ -5,14 +5,16 @@ struct PlatformMutex;
 // A recursive mutex: the owning thread may lock it again and must unlock it as often.
 class Mutex {
 public:
-    // Names are accepted for callers that label their mutexes; the POSIX build keeps every
-    // mutex private to its process and does not use the name.
+    // Names are accepted for callers that label their mutexes; every mutex stays private to
+    // its process and the name is not used.
     explicit Mutex(const char* name = nullptr);
     ~Mutex();
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
+    // 0 once this thread owns the mutex; 1 when the platform call failed.
     int Lock();
+    // 1 when this thread does not own the mutex or the platform call failed.
     int Unlock();
     // True exactly when another thread owns the mutex; never waits.
     bool IsLocked();

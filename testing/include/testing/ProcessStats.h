@@ -12,7 +12,7 @@ ProcessId ThisProcess();
 std::optional<long> ResidentKilobytes(ProcessId process);
 // CPU time spent in user and kernel mode, in milliseconds.
 std::optional<long> CpuMilliseconds(ProcessId process);
-// The sockets the process holds open.
+// Linux only, where the server is run from outside: the sockets the process holds open.
 int OpenSocketCount(ProcessId process);
-// This process's soft limit on open descriptors.
+// Linux only: this process's soft limit on open descriptors.
 std::size_t OpenFileLimit();

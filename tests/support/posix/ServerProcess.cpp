@@ -277,6 +277,11 @@ std::uint16_t ServerProcess::ChoosePort(
     return 0;
 }
 
+bool ServerProcess::IsWindowsProgram() {
+    const char* named = std::getenv("VOR_SERVER_COMMAND");
+    return named != nullptr && std::string_view(named).find(".exe") != std::string_view::npos;
+}
+
 bool ServerProcess::IsNative() {
     const char* named = std::getenv("VOR_SERVER_COMMAND");
     return named == nullptr || *named == '\0' || std::string_view(named) == VOR_SERVER_PATH;

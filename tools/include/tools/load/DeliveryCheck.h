@@ -21,31 +21,50 @@ struct DeliveryCounts {
     std::uint64_t misrouted = 0;
     // A frame arriving again at a player that already had it.
     std::uint64_t duplicated = 0;
+    // Frames of misbehaving players that reached a well-behaved player intact; not deliveries.
+    std::uint64_t fromChaos = 0;
+    // Frames that misbehaving players read intact; not deliveries.
+    std::uint64_t readByChaos = 0;
 
     std::uint64_t Missing() const { return expected - delivered; }
     std::uint64_t FramesSent() const { return directedSent + broadcastsSent; }
 };
 
+// How many of one sender's frames the relay passed on to at least one player.
+struct SenderTally {
+    std::uint64_t sent = 0;
+    std::uint64_t relayed = 0;
+};
+
 // Checks what the load players receive against what they sent: every frame whole, in order per
-// sender, at the players it was for (a broadcast at every player but its sender).
+// sender, at the players it was for (a broadcast at every player but its sender). Frames to and
+// from misbehaving players are checked only for being whole and addressed to their reader.
 class DeliveryCheck {
 public:
+    DeliveryCheck() = default;
     // The players taking part; broadcasts are for all of them but the sender.
     explicit DeliveryCheck(const std::vector<PlayerId>& players);
+    // Takes in one more well-behaved player, before anything is sent.
+    void AddPlayer(PlayerId id);
 
     void RecordSent(const LoadFrame& frame);
     void RecordReceived(PlayerId receiver, const Frame& frame, std::int64_t receivedMicros);
+    // A frame read by a misbehaving player, which holds `receiver` for now.
+    void RecordReadByChaos(PlayerId receiver, const Frame& frame);
 
     const DeliveryCounts& Counts() const { return counts; }
     bool AllDelivered() const { return counts.delivered == counts.expected; }
     // Microseconds from send to receipt of every delivered frame, in arrival order.
     const std::vector<std::int64_t>& Latencies() const { return latencies; }
+    // By sender, for the well-behaved players.
+    const std::unordered_map<PlayerId, SenderTally>& Senders() const { return senders; }
 
 private:
     struct SentRecord {
         LoadFrame frame;
         // By player index for a broadcast; one entry, for the target, otherwise.
         std::vector<bool> receivedBy;
+        bool relayed = false;
     };
 
     static std::uint64_t Key(PlayerId first, std::uint32_t second) {
@@ -53,12 +72,16 @@ private:
     }
     // The slot of `receiver` in the record's receivedBy, or -1 when the frame is not for it.
     long ReceiverSlot(const SentRecord& record, PlayerId receiver) const;
+    // Counts an unchecked frame as corrupted or misrouted; true when it is intact and addressed
+    // to `receiver` or to everybody.
+    bool CheckFraming(PlayerId receiver, const Frame& frame);
 
     std::unordered_map<PlayerId, std::size_t> playerIndex;
     std::unordered_map<std::uint64_t, SentRecord> sent;
     // The highest sequence number each receiver has had from each sender, by Key(sender,
     // receiver).
     std::unordered_map<std::uint64_t, std::uint32_t> lastSequence;
+    std::unordered_map<PlayerId, SenderTally> senders;
     DeliveryCounts counts;
     std::vector<std::int64_t> latencies;
 };

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "tools/load/ChaosFault.h"
+
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct LoadOptions {
     std::uint16_t port = 0;
@@ -15,12 +18,32 @@ struct LoadOptions {
     unsigned drainSeconds = 10;
     // Hold the players for the duration without sending anything.
     bool idle = false;
+    // Well-behaved players that send a broadcast every 100 ms, one per pass, and no directed
+    // frames.
+    unsigned broadcasters = 0;
+    // The share of the players that misbehave, and the faults they pick from.
+    double chaosShare = 0.0;
+    std::vector<ChaosFault> chaosFaults = AllChaosFaults();
+    // Seeds every random choice of the run; chosen from the clock when not given.
+    std::uint64_t seed = 0;
+    bool seedGiven = false;
+    // The server whose resident memory is watched: one already running, or one the tool starts
+    // on PORT from this path.
+    unsigned serverPid = 0;
+    std::string spawnPath;
+
+    unsigned ChaosPlayers() const;
+    unsigned SteadyPlayers() const { return players - ChaosPlayers(); }
 };
 
 // Reads the command line into `options`; false, with the reason in `error`, when it is wrong.
 // `help` is set for --help.
 bool ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options, bool& help,
                       std::string& error);
+
+// The most resident memory, in KiB, that a server may use for this run's players: a fixed base
+// plus a full input buffer and a full output buffer for each.
+long ServerMemoryBoundKib(const LoadOptions& options);
 
 // The deliveries that a run with these options expects, which bounds its memory and time.
 double ExpectedDeliveries(const LoadOptions& options);

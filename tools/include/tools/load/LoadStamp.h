@@ -15,16 +15,24 @@ struct LoadFrame {
     PlayerId target = 0;
     // Microseconds on the load tool's clock.
     std::int64_t sentMicros = 0;
+    // Sent by a player that misbehaves on purpose: its frames are checked where they are read but
+    // not counted as deliveries.
+    bool fromChaos = false;
 };
 
-// The stamp that starts every value: 'V', 'L', sender (2 bytes), sequence (4 bytes) and send
-// time (8 bytes), little-endian.
+// The stamp that starts every value: 'V', 'L' ('V', 'C' from a misbehaving player), sender (2
+// bytes), sequence (4 bytes) and send time (8 bytes), little-endian.
 inline constexpr std::size_t STAMP_SIZE = 16;
 
 // The frame as it goes on the wire: a message id from 1 to 254 and a value of 16 to 255 bytes
-// (the stamp, then filler bytes of every value), both derived from the sender and sequence, so
-// that a receiver can rebuild the exact frame.
+// (the stamp, then filler bytes of every value), both derived from the stamp, so that a receiver
+// can rebuild the exact frame.
 Frame EncodeLoadFrame(const LoadFrame& frame);
 
-// Reads sender, sequence and send time from a value's stamp; false when the value has none.
+// Reads sender, sequence, send time and origin from a value's stamp; false when the value has
+// none.
 bool ReadStamp(std::string_view value, LoadFrame& frame);
+
+// True when the frame is exactly the one its stamp and target describe: nothing cut, added or
+// changed. `stamp` receives what the stamp says.
+bool IsIntactLoadFrame(const Frame& frame, LoadFrame& stamp);

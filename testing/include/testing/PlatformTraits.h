@@ -1,0 +1,12 @@
+#pragma once
+
+// What the platform's sockets do differently, for the tests whose expectations follow it.
+
+// Whether accept hands over a connection that its client reset while it waited in the listen
+// queue. Linux does; Winsock drops such a connection and reports WSAECONNRESET to accept.
+bool AcceptTakesResetConnections();
+
+// Whether a receive buffer made small on a connected socket can be made large again, so that
+// the peer's window opens at once. Linux does so; wine, which runs the Windows build's tests,
+// keeps the small window, and the peer sends only by zero-window probes.
+bool ReceiveWindowWidens();

@@ -1,0 +1,9 @@
+#include "testing/PlatformTraits.h"
+
+bool AcceptTakesResetConnections() {
+    return true;
+}
+
+bool ReceiveWindowWidens() {
+    return true;
+}

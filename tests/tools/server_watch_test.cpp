@@ -1,0 +1,75 @@
+// vor-load's watch over the server it loads: the real binary, started and ended by the watch.
+
+#include "testing/LoopbackClient.h"
+#include "tools/load/RawConnection.h"
+#include "tools/load/ServerWatch.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#ifndef VOR_SERVER_PATH
+#error "VOR_SERVER_PATH must name the vor-server binary"
+#endif
+
+namespace {
+
+// Samples until `done` holds, for at most a few seconds.
+bool SampleUntil(ServerWatch& watch, const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        watch.Sample();
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(ServerWatch, StartsTheServerAndReadsItsMemoryAndConsole) {
+    ServerWatch watch;
+    std::string error;
+    const std::uint16_t port = FreeLoopbackPort();
+    ASSERT_TRUE(watch.Spawn(VOR_SERVER_PATH, port, error)) << error;
+    EXPECT_TRUE(watch.Spawned());
+    EXPECT_GT(watch.StartKib(), 0);
+    EXPECT_GE(watch.HighestKib(), watch.StartKib());
+
+    LoopbackClient player(port);
+    ASSERT_TRUE(player.ReadGreeting().has_value());
+    player.Close();
+    EXPECT_TRUE(SampleUntil(
+        watch, [&] { return watch.ConsoleAdmissions() == 1 && watch.ConsoleDepartures() == 1; }));
+    EXPECT_FALSE(watch.Gone());
+}
+
+TEST(ServerWatch, NoticesThatTheServerHasEnded) {
+    ServerWatch watch;
+    std::string error;
+    ASSERT_TRUE(watch.Spawn(VOR_SERVER_PATH, FreeLoopbackPort(), error)) << error;
+    watch.Stop();
+    watch.Sample();
+    EXPECT_TRUE(watch.Gone());
+    EXPECT_NE(watch.HowItEnded().find("ended with status"), std::string::npos);
+
+    // A process named by id is gone once it can no longer be read.
+    ServerWatch attached;
+    attached.Attach(watch.Pid());
+    EXPECT_TRUE(attached.Gone());
+}
+
+TEST(ServerWatch, FailsWhenTheServerCannotListen) {
+    ServerWatch first;
+    std::string error;
+    const std::uint16_t port = FreeLoopbackPort();
+    ASSERT_TRUE(first.Spawn(VOR_SERVER_PATH, port, error)) << error;
+
+    ServerWatch second;
+    EXPECT_FALSE(second.Spawn(VOR_SERVER_PATH, port, error));
+    EXPECT_NE(error.find("did not start listening"), std::string::npos) << error;
+}

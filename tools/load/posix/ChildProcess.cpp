@@ -1,0 +1,112 @@
+#include "tools/load/ChildProcess.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+ChildProcess::~ChildProcess() {
+    Stop();
+    if (input >= 0) {
+        close(input);
+    }
+    if (output >= 0) {
+        close(output);
+    }
+}
+
+void ChildProcess::Stop() {
+    int status = 0;
+    if (pid <= 0 || Ended(status)) {
+        return;
+    }
+    kill(static_cast<pid_t>(pid), SIGTERM);
+    int raw = 0;
+    if (waitpid(static_cast<pid_t>(pid), &raw, 0) == static_cast<pid_t>(pid)) {
+        ended = true;
+        endStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+}
+
+bool ChildProcess::Start(const std::string& path, const std::vector<std::string>& arguments) {
+    int toChild[2];
+    int fromChild[2];
+    if (pipe2(toChild, O_CLOEXEC) != 0) {
+        return false;
+    }
+    if (pipe2(fromChild, O_CLOEXEC) != 0) {
+        close(toChild[0]);
+        close(toChild[1]);
+        return false;
+    }
+    std::vector<std::string> words{path};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) {
+        argv.push_back(word.data());
+    }
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        dup2(toChild[0], STDIN_FILENO);
+        dup2(fromChild[1], STDOUT_FILENO);
+        dup2(fromChild[1], STDERR_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(toChild[0]);
+    close(fromChild[1]);
+    if (child < 0) {
+        close(toChild[1]);
+        close(fromChild[0]);
+        return false;
+    }
+    fcntl(fromChild[0], F_SETFL, fcntl(fromChild[0], F_GETFL) | O_NONBLOCK);
+    pid = child;
+    input = toChild[1];
+    output = fromChild[0];
+    return true;
+}
+
+void ChildProcess::ReadOutput(std::string& into) {
+    char chunk[4096];
+    for (ssize_t got = read(output, chunk, sizeof chunk); got > 0;
+         got = read(output, chunk, sizeof chunk)) {
+        into.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+bool ChildProcess::Ended(int& status) {
+    if (!ended && pid > 0) {
+        int raw = 0;
+        if (waitpid(static_cast<pid_t>(pid), &raw, WNOHANG) == static_cast<pid_t>(pid)) {
+            ended = true;
+            endStatus = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+        }
+    }
+    status = endStatus;
+    return ended;
+}
+
+long ResidentKib(long pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/status", pid);
+    std::FILE* status = std::fopen(path, "r");
+    if (status == nullptr) {
+        return -1;
+    }
+    long kib = -1;
+    char line[256];
+    while (std::fgets(line, sizeof line, status) != nullptr) {
+        if (std::strncmp(line, "VmRSS:", 6) == 0) {
+            kib = std::strtol(line + 6, nullptr, 10);
+            break;
+        }
+    }
+    std::fclose(status);
+    return kib;
+}

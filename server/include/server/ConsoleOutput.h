@@ -3,6 +3,7 @@
 #include <cstdio>
 
 // Prints one console text and flushes it, so that a pipe or log sees it at once. The formats are
-// checked as C99's ("gnu_printf"), which the Windows build's printf also follows.
+// checked as C99's, which the Windows build's printf also follows (the archetype's name is chosen
+// by the build).
 void ConsolePrint(std::FILE* console, const char* format, ...)
-    __attribute__((format(gnu_printf, 2, 3)));
+    __attribute__((format(VOR_PRINTF_ARCHETYPE, 2, 3)));

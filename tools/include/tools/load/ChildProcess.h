@@ -27,7 +27,7 @@ public:
 private:
     long pid = -1;
     // The process's handle, on a platform that waits on one (Windows); 0 elsewhere.
-    std::intptr_t process = 0;
+    [[maybe_unused]] std::intptr_t process = 0;
     int input = -1;
     int output = -1;
     bool ended = false;

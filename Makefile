@@ -19,7 +19,7 @@ test-asan:
 	@ctest --preset asan-ubsan
 
 # The test executables whose cases run threads (labelled "threads").
-THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test
+THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test relay_kept_output_test
 
 test-tsan:
 	@scripts/dependencies

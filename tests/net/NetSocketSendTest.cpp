@@ -27,6 +27,37 @@ struct SlowReaderPair {
 
 inline constexpr std::size_t CHUNK = 64 * 1024;
 
+// Sends `data` in small pieces until the endpoint keeps some of it, then has the peer read every
+// byte the sockets took, so that the socket has room again while output is still kept. The
+// count of bytes sent; 0 when nothing was kept or the peer read something else.
+std::size_t KeepSomeThenMakeRoom(SlowReaderPair& pair, const std::vector<std::uint8_t>& data) {
+    constexpr std::size_t PIECE = 4096;
+    std::size_t sent = 0;
+    while (pair.accepted->PendingOutput() == 0 && sent + PIECE <= data.size()) {
+        const std::size_t length = PIECE - sent % 7;
+        if (pair.accepted->Send(data.data() + sent, static_cast<int>(length), 0, nullptr) != 0) {
+            return 0;
+        }
+        sent += length;
+    }
+    const std::size_t taken = sent - pair.accepted->PendingOutput();
+    const auto received = pair.peer->ReadExactly(taken, WAIT_MS);
+    if (pair.accepted->PendingOutput() == 0 || !received ||
+        !std::equal(received->begin(), received->end(), data.begin())) {
+        return 0;
+    }
+    // The peer acknowledges what it read, which frees the sender's socket.
+    SleepMilliseconds(200);
+    return sent;
+}
+
+// The last `count` of the first `sent` bytes of `data`.
+std::vector<std::uint8_t> TailOf(const std::vector<std::uint8_t>& data, std::size_t sent,
+                                 std::size_t count) {
+    return std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(sent - count),
+                                     data.begin() + static_cast<std::ptrdiff_t>(sent));
+}
+
 }  // namespace
 
 TEST(NetSocketSendTest, SendDelimitedPutsDataThenDelimiterOnTheWire) {
@@ -164,4 +195,34 @@ TEST(NetSocketSendTest, SendingToAResetPeerFailsWithoutEndingTheProcess) {
         return result == 1;
     }));
     EXPECT_FALSE(pair.accepted->IsConnected());
+}
+
+TEST(NetSocketSendTest, ASendWhileOutputIsKeptGoesBehindItThoughTheSocketHasRoomAgain) {
+    SlowReaderPair pair;
+    ASSERT_TRUE(pair.Connect());
+    const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 13);
+    const std::size_t sent = KeepSomeThenMakeRoom(pair, data);
+    ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
+    const std::size_t kept = pair.accepted->PendingOutput();
+
+    const std::vector<std::uint8_t> newer = {'n', 'e', 'w'};
+    ASSERT_EQ(pair.accepted->Send(newer.data(), 3, 0, nullptr), 0);
+    ASSERT_EQ(pair.accepted->FlushPending(), 0);
+    std::vector<std::uint8_t> expected = TailOf(data, sent, kept);
+    expected.insert(expected.end(), newer.begin(), newer.end());
+    EXPECT_EQ(pair.peer->ReadExactly(expected.size()), expected);
+    EXPECT_TRUE(pair.peer->NothingArrives(100));
+}
+
+TEST(NetSocketSendTest, CloseWritesTheKeptOutputBeforeTheEnd) {
+    SlowReaderPair pair;
+    ASSERT_TRUE(pair.Connect());
+    const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 17);
+    const std::size_t sent = KeepSomeThenMakeRoom(pair, data);
+    ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
+    const std::size_t kept = pair.accepted->PendingOutput();
+
+    ASSERT_EQ(pair.accepted->Close(), 0);
+    EXPECT_EQ(pair.peer->ReadExactly(kept), TailOf(data, sent, kept));
+    EXPECT_TRUE(pair.peer->ClosedByPeer());
 }

@@ -14,8 +14,9 @@ public:
     LoopbackClient& operator=(const LoopbackClient&) = delete;
 
     // Connects to 127.0.0.1:port (the handshake completes on loopback at once), then switches
-    // to non-blocking mode with small writes sent at once.
-    bool Connect(std::uint16_t port);
+    // to non-blocking mode with small writes sent at once. A narrow client has a small receive
+    // buffer and asks for small segments, which also keeps the server end's send buffer small.
+    bool Connect(std::uint16_t port, bool narrow);
     bool IsOpen() const { return fd >= 0; }
     std::uint16_t LocalPort() const { return localPort; }
     // True when every byte was taken by the socket.

@@ -110,6 +110,7 @@ void RelayModel::Deliver(int slot, const ExpectedFrame& frame) {
         return;
     }
     receiver.expected.push_back(frame);
+    receiver.owed += FRAME_HEADER_SIZE + frame.value.size();
 }
 
 std::map<PlayerId, int>::iterator RelayModel::Remove(std::map<PlayerId, int>::iterator player) {

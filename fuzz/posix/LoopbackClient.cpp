@@ -10,7 +10,14 @@
 
 #include <cerrno>
 
-bool LoopbackClient::Connect(std::uint16_t port) {
+namespace {
+
+constexpr int NARROW_RECEIVE_BUFFER = 4096;
+constexpr int NARROW_SEGMENT = 536;
+
+}  // namespace
+
+bool LoopbackClient::Connect(std::uint16_t port, bool narrow) {
     Reset();
     fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
@@ -22,6 +29,11 @@ bool LoopbackClient::Connect(std::uint16_t port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    // Before the handshake, which carries the window scale and the segment size.
+    if (narrow) {
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &NARROW_RECEIVE_BUFFER, sizeof NARROW_RECEIVE_BUFFER);
+        setsockopt(fd, IPPROTO_TCP, TCP_MAXSEG, &NARROW_SEGMENT, sizeof NARROW_SEGMENT);
+    }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
     // Non-blocking, so that a signal (libFuzzer's timer) cannot cut the connect short.
     if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {

@@ -2,13 +2,16 @@
 
 #include "bench/LoopbackRelay.h"
 #include "bench/ProcessStats.h"
+#include "bench/RawServerEnds.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
+#include "sync/Clock.h"
 
 #include <benchmark/benchmark.h>
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,24 +69,73 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players) {
     SetPerPlayer(state, players);
 }
 
-// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
-// others: the sweep of every player, then the fan-out.
-void PassWithBroadcast(benchmark::State& state, std::size_t players) {
+// A frame with a full-length value of `fill` bytes, as its bytes on the wire.
+std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill) {
+    const std::string value(MAX_VALUE_LENGTH, fill);
+    std::uint8_t frame[MAX_FRAME_SIZE];
+    const std::size_t size =
+        EncodeFrame(id, target, value.data(), static_cast<std::uint8_t>(value.size()), frame);
+    return std::vector<std::uint8_t>(frame, frame + size);
+}
+
+// The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
+// server end of each player's connection, without the relay.
+void RawSendFloor(benchmark::State& state, std::size_t players) {
     LoopbackRelay* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    const std::string value(MAX_VALUE_LENGTH, 'p');
-    const auto size = static_cast<int>(
-        EncodeFrame(7, BROADCAST_ID, value.data(), static_cast<std::uint8_t>(value.size()), frame));
-    NetSocket& sender = *relay->Server().registry.begin()->second;
+    const RawServerEnds ends(relay->Server().listener.LocalPort());
+    if (ends.Count() != players) {
+        state.SkipWithError("the server ends of the connections were not all found");
+        return;
+    }
+    const std::vector<std::uint8_t> frame = FullFrame(7, BROADCAST_ID, 'b');
+    std::size_t whole = 0;
+    for (auto _ : state) {
+        whole += ends.SendToEach(frame.data(), frame.size());
+        state.PauseTiming();
+        relay->DrainClients();
+        state.ResumeTiming();
+    }
+    if (whole != players * static_cast<std::size_t>(state.iterations())) {
+        state.SkipWithError("a send did not take the whole frame");
+    }
+    SetPerPlayer(state, players);
+}
+
+// Waits until the relay's readiness test reports at least `count` players, so that what they
+// sent is in the server's sockets before a pass is timed; false when it does not in 10 s.
+bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
+    const std::uint32_t start = TickCount();
+    std::vector<PlayerId> reported;
+    while (!relay.Server().activity.Reported(reported) || reported.size() < count) {
+        if (TickCount() - start > 10000) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Times passes on `players` players, before each of which client i sends `frames[i]` (untimed,
+// until the server's readiness test reports every sender).
+void TimePassesAfterSends(benchmark::State& state, std::size_t players,
+                          const std::vector<std::vector<std::uint8_t>>& frames) {
+    LoopbackRelay* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
     for (auto _ : state) {
         state.PauseTiming();
-        relay->Client(0).Send(frame, size, 0, nullptr);
-        while (sender.BufferedBytes() < static_cast<std::uint32_t>(size)) {
-            sender.Receive(false);
+        for (std::size_t index = 0; index < frames.size(); ++index) {
+            relay->Client(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
+                                      0, nullptr);
+        }
+        if (!WaitUntilReported(*relay, frames.size())) {
+            state.SkipWithError("the frames did not all reach the server");
+            return;
         }
         state.ResumeTiming();
         ServerPass(relay->Server());
@@ -92,6 +144,24 @@ void PassWithBroadcast(benchmark::State& state, std::size_t players) {
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
+}
+
+// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
+// others.
+void PassWithBroadcast(benchmark::State& state, std::size_t players) {
+    TimePassesAfterSends(state, players, {FullFrame(7, BROADCAST_ID, 'p')});
+}
+
+// One pass in which every player has one 255-byte message to another player waiting in its
+// socket: each is taken in and relayed.
+void BusyPass(benchmark::State& state, std::size_t players) {
+    std::vector<std::vector<std::uint8_t>> frames;
+    // Client i is player i + 2 and sends to the next player, the last one to the first.
+    for (std::size_t index = 0; index < players; ++index) {
+        frames.push_back(
+            FullFrame(9, static_cast<PlayerId>(FIRST_PLAYER_ID + (index + 1) % players), 'd'));
+    }
+    TimePassesAfterSends(state, players, frames);
 }
 
 // The growth of resident memory while players connect, per player; both ends of every
@@ -130,7 +200,11 @@ void RegisterRelayBenchmarks(std::size_t players) {
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("BroadcastFanOut" + suffix).c_str(), BroadcastFanOut, players)
         ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("RawSendFloor" + suffix).c_str(), RawSendFloor, players)
+        ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("PassWithBroadcast" + suffix).c_str(), PassWithBroadcast, players)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark(("BusyPass" + suffix).c_str(), BusyPass, players)
         ->Unit(benchmark::kMicrosecond);
 }
 

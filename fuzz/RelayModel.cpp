@@ -150,13 +150,8 @@ void RelayModel::Dispatch() {
         const auto target = static_cast<PlayerId>(front[1] | front[2] << 8);
         const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
                                               front + FRAME_HEADER_SIZE + front[3]);
-        // The header and the value are read apart, and each read first takes in what waits.
-        Pull(slot);
-        slot.consumed += FRAME_HEADER_SIZE;
-        if (!value.empty()) {
-            Pull(slot);
-            slot.consumed += value.size();
-        }
+        // The whole frame is taken from the buffer at once, without going back to the socket.
+        slot.consumed += FRAME_HEADER_SIZE + value.size();
         const PlayerId sender = player->first;
         if (id == MSG_LEAVE) {
             player = Remove(player);

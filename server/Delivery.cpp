@@ -6,6 +6,24 @@ bool CanReceive(const std::unique_ptr<NetSocket>& endpoint) {
     return endpoint && endpoint->IsOpen() && !(endpoint->Flags() & NS_SERVER);
 }
 
+// Notes what a send or a flush left behind: output kept for later, or a failed connection.
+void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoint) {
+    if (endpoint.HasFailed()) {
+        activity.failedSend.Insert(id);
+    }
+    if (endpoint.PendingOutput() > 0) {
+        activity.keptOutput.Insert(id);
+    } else {
+        activity.keptOutput.Erase(id);
+    }
+}
+
+void SendTo(ServerState& state, PlayerId id, NetSocket& endpoint, const std::uint8_t* frame,
+            int size) {
+    endpoint.Send(frame, size, 0, nullptr);
+    NoteOutcome(state.activity, id, endpoint);
+}
+
 }  // namespace
 
 void SendRelayMessage(ServerState& state, std::uint8_t id, PlayerId target, const void* value,
@@ -15,21 +33,26 @@ void SendRelayMessage(ServerState& state, std::uint8_t id, PlayerId target, cons
     if (target == BROADCAST_ID) {
         for (auto& [playerId, endpoint] : state.registry) {
             if (playerId != exclude && CanReceive(endpoint)) {
-                endpoint->Send(frame, size, 0, nullptr);
+                SendTo(state, playerId, *endpoint, frame, size);
             }
         }
         return;
     }
     const auto entry = state.registry.find(target);
     if (entry != state.registry.end() && CanReceive(entry->second)) {
-        entry->second->Send(frame, size, 0, nullptr);
+        SendTo(state, target, *entry->second, frame, size);
     }
 }
 
 void FlushPlayerOutput(ServerState& state) {
-    for (auto& [playerId, endpoint] : state.registry) {
-        if (endpoint && endpoint->PendingOutput() > 0) {
-            endpoint->FlushPending();
+    PlayerIdSet& kept = state.activity.keptOutput;
+    for (auto id = kept.NextFrom(0); id; id = kept.NextFrom(*id + 1u)) {
+        const auto entry = state.registry.find(*id);
+        if (entry == state.registry.end() || !entry->second) {
+            kept.Erase(*id);
+            continue;
         }
+        entry->second->FlushPending();
+        NoteOutcome(state.activity, *id, *entry->second);
     }
 }

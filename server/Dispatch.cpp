@@ -3,8 +3,10 @@
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
 #include "server/FrameReader.h"
-#include "server/PlayerActivity.h"
 #include "server/Players.h"
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -22,6 +24,14 @@ bool TakeWholeMessage(NetSocket& endpoint, RelayMessage& message) {
     return true;
 }
 
+constexpr std::uint32_t NO_PLAYER = std::uint32_t{LAST_PLAYER_ID} + 1;
+
+// The smallest member of `set` from `from` on, or NO_PLAYER.
+std::uint32_t Member(const PlayerIdSet& set, std::uint32_t from) {
+    const std::optional<PlayerId> id = set.NextFrom(from);
+    return id ? *id : NO_PLAYER;
+}
+
 void ShowMessage(ServerState& state, PlayerId sender) {
     const RelayMessage& message = state.message;
     ConsolePrint(state.console,
@@ -33,32 +43,66 @@ void ShowMessage(ServerState& state, PlayerId sender) {
                  DisplayableText(message.value).c_str(), static_cast<int>(message.length));
 }
 
+// Notes whether a whole message waits in the player's buffer.
+void NoteWholeMessage(PlayerActivity& activity, PlayerId id, NetSocket& endpoint) {
+    if (WholeFrameBuffered(endpoint)) {
+        activity.wholeMessage.Insert(id);
+    } else {
+        activity.wholeMessage.Erase(id);
+    }
+}
+
 }  // namespace
 
+bool TakeInPlayerInput(ServerState& state, PlayerId id) {
+    const auto entry = state.registry.find(id);
+    if (entry == state.registry.end() || !entry->second) {
+        return false;
+    }
+    entry->second->ReceiveAvailable();
+    NoteWholeMessage(state.activity, id, *entry->second);
+    return true;
+}
+
 void DispatchMessages(ServerState& state) {
-    const PlayerActivity activity(state.registry);
-    for (auto entry = state.registry.begin(); entry != state.registry.end();) {
-        NetSocket* endpoint = entry->second.get();
-        if (endpoint == nullptr) {
-            ++entry;
+    PlayerActivity& activity = state.activity;
+    const std::vector<PlayerId> reported = ReportedPlayers(state);
+    auto nextReported = reported.begin();
+    // Players are visited in ascending id order when their socket reported something, a whole
+    // message waits in their buffer, or a send to them failed, also during this walk.
+    for (std::uint32_t from = FIRST_PLAYER_ID;;) {
+        while (nextReported != reported.end() && *nextReported < from) {
+            ++nextReported;
+        }
+        std::uint32_t id = nextReported != reported.end() ? *nextReported : NO_PLAYER;
+        id = std::min(id, Member(activity.wholeMessage, from));
+        id = std::min(id, Member(activity.failedSend, from));
+        if (id == NO_PLAYER) {
+            return;
+        }
+        from = id + 1;
+        const auto entry = state.registry.find(static_cast<PlayerId>(id));
+        if (entry == state.registry.end() || !entry->second) {
             continue;
         }
-        // A quiet player is connected and has nothing new; it may still hold whole messages.
-        if (activity.NeedsAttention(entry->first, *endpoint)) {
-            if (!endpoint->IsConnected()) {
-                entry = RemovePlayer(state, entry);
+        NetSocket& endpoint = *entry->second;
+        const bool wasReported = nextReported != reported.end() && *nextReported == id;
+        if (wasReported || activity.failedSend.Contains(entry->first)) {
+            if (!endpoint.IsConnected()) {
+                RemovePlayer(state, entry);
                 continue;
             }
-            endpoint->Receive(false);
+            endpoint.ReceiveAvailable();
         }
-        if (!TakeWholeMessage(*endpoint, state.message)) {
-            ++entry;
+        const bool taken = TakeWholeMessage(endpoint, state.message);
+        NoteWholeMessage(activity, entry->first, endpoint);
+        if (!taken) {
             continue;
         }
         const PlayerId sender = entry->first;
         const RelayMessage& message = state.message;
         if (message.id == MSG_LEAVE) {
-            entry = RemovePlayer(state, entry);
+            RemovePlayer(state, entry);
             continue;
         }
         if (message.target != SERVER_ID) {
@@ -71,6 +115,5 @@ void DispatchMessages(ServerState& state) {
             }
             return;
         }
-        ++entry;
     }
 }

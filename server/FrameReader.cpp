@@ -1,19 +1,28 @@
 #include "server/FrameReader.h"
 
+#include <cstring>
+
 bool TakeWholeFrame(NetSocket& endpoint, FrameHeader& header, std::uint8_t* value) {
-    std::uint8_t bytes[FRAME_HEADER_SIZE];
-    if (endpoint.Peek(bytes, FRAME_HEADER_SIZE) != 0) {
+    // One look at the front of the buffer: the header and as much of the value as is there.
+    std::uint8_t bytes[MAX_FRAME_SIZE];
+    const std::uint32_t buffered = endpoint.PeekUpTo(bytes, MAX_FRAME_SIZE);
+    if (buffered < FRAME_HEADER_SIZE) {
         return false;
     }
-    const FrameHeader decoded = DecodeHeader(bytes);
-    if (endpoint.BufferedBytes() < FRAME_HEADER_SIZE + decoded.length) {
+    std::uint8_t headerBytes[FRAME_HEADER_SIZE];
+    std::memcpy(headerBytes, bytes, FRAME_HEADER_SIZE);
+    const FrameHeader decoded = DecodeHeader(headerBytes);
+    if (buffered < FRAME_HEADER_SIZE + decoded.length) {
         return false;
     }
-    endpoint.Read(bytes, FRAME_HEADER_SIZE);
-    // A Read of 0 bytes would take everything buffered.
-    if (decoded.length > 0) {
-        endpoint.Read(value, decoded.length);
-    }
+    std::memcpy(value, bytes + FRAME_HEADER_SIZE, decoded.length);
+    endpoint.Discard(static_cast<std::uint32_t>(FRAME_HEADER_SIZE + decoded.length));
     header = decoded;
     return true;
+}
+
+bool WholeFrameBuffered(NetSocket& endpoint) {
+    std::uint8_t bytes[FRAME_HEADER_SIZE];
+    return endpoint.Peek(bytes, FRAME_HEADER_SIZE) == 0 &&
+           endpoint.BufferedBytes() >= FRAME_HEADER_SIZE + bytes[3];
 }

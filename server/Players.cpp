@@ -2,9 +2,9 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
-#include "server/PlayerActivity.h"
 #include "sync/Clock.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -49,6 +49,7 @@ void AdmitPlayer(ServerState& state) {
     }
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
+    state.activity.Watch(*id, *endpoint);
     state.registry.emplace(*id, std::move(endpoint));
 
     char text[16];
@@ -63,16 +64,28 @@ void AdmitPlayer(ServerState& state) {
                  static_cast<int>(*id));
 }
 
+std::vector<PlayerId> ReportedPlayers(ServerState& state) {
+    std::vector<PlayerId> ids;
+    if (!state.activity.Reported(ids)) {
+        for (const auto& entry : state.registry) {
+            ids.push_back(entry.first);
+        }
+    }
+    return ids;
+}
+
 void SweepPlayers(ServerState& state) {
-    const PlayerActivity activity(state.registry);
-    for (auto entry = state.registry.begin(); entry != state.registry.end();) {
-        if (!entry->second) {
-            entry = state.registry.erase(entry);
-        } else if (activity.NeedsAttention(entry->first, *entry->second) &&
-                   !entry->second->IsConnected()) {
-            entry = RemovePlayer(state, entry);
-        } else {
-            ++entry;
+    std::vector<PlayerId> tested = ReportedPlayers(state);
+    const PlayerIdSet& failed = state.activity.failedSend;
+    for (auto id = failed.NextFrom(0); id; id = failed.NextFrom(*id + 1u)) {
+        tested.push_back(*id);
+    }
+    std::sort(tested.begin(), tested.end());
+    tested.erase(std::unique(tested.begin(), tested.end()), tested.end());
+    for (const PlayerId id : tested) {
+        const auto entry = state.registry.find(id);
+        if (entry != state.registry.end() && !entry->second->IsConnected()) {
+            RemovePlayer(state, entry);
         }
     }
 }
@@ -80,6 +93,7 @@ void SweepPlayers(ServerState& state) {
 PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry) {
     ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
     if (entry->second) {
+        state.activity.Forget(entry->first, *entry->second);
         entry->second->Close();
         entry->second.reset();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/NetSocket.h"
+#include "server/PlayerActivity.h"
 #include "server/RelayMessage.h"
 
 #include <cstdio>
@@ -20,6 +21,8 @@ struct ServerState {
     // Declared before the registry, so that the players' endpoints go first at teardown.
     NetSocket listener;
     PlayerRegistry registry;
+    // Which players a pass has to visit.
+    PlayerActivity activity;
     // Where console lines go.
     std::FILE* console = stdout;
 };

@@ -1,9 +1,13 @@
 #include "tests/server/RelayHarness.h"
 
+#include "server/Dispatch.h"
 #include "server/ServerPass.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -80,18 +84,29 @@ NetSocket* RelayHarness::Endpoint(PlayerId id) {
 bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     for (;;) {
-        NetSocket* endpoint = Endpoint(id);
-        if (endpoint == nullptr) {
+        if (!TakeInPlayerInput(state, id)) {
             return false;
         }
-        endpoint->Receive(false);
-        if (endpoint->BufferedBytes() >= bytes) {
+        if (Endpoint(id)->BufferedBytes() >= bytes) {
             return true;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
     }
+}
+
+bool RelayHarness::WaitForReported(PlayerId id) {
+    const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
+    std::vector<PlayerId> reported;
+    while (!state.activity.Reported(reported) ||
+           !std::binary_search(reported.begin(), reported.end(), id)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 bool RelayHarness::Deliver(TestClient& client, PlayerId from, std::uint8_t id, PlayerId target,

@@ -13,6 +13,8 @@ struct LoadOptions {
     double broadcasts = 0.5;
     // How long to wait after the last send for frames still on their way.
     unsigned drainSeconds = 10;
+    // Hold the players for the duration without sending anything.
+    bool idle = false;
 };
 
 // Reads the command line into `options`; false, with the reason in `error`, when it is wrong.

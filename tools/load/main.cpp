@@ -7,6 +7,7 @@
 #include "tools/load/LatencySummary.h"
 #include "tools/load/LoadOptions.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -75,10 +76,49 @@ std::vector<LoadPlayer> AdmitPlayers(const LoadOptions& options) {
             std::fflush(stdout);
         }
     }
-    std::printf("Admitted %zu of %u players in %.1f s.\n", players.size(), options.players,
-                Seconds(NowMicros() - start));
+    const double seconds = Seconds(NowMicros() - start);
+    std::printf("Admitted %zu of %u players in %.1f s (%.1f ms per player).\n", players.size(),
+                options.players, seconds,
+                players.empty() ? 0.0 : 1000.0 * seconds / static_cast<double>(players.size()));
     std::fflush(stdout);
     return players;
+}
+
+// Every player sends a leave message and closes.
+void LeaveServer(std::vector<LoadPlayer>& players) {
+    PlayerFrame leave;
+    leave.id = MSG_LEAVE;
+    leave.target = SERVER_ID;
+    for (LoadPlayer& player : players) {
+        SendFrame(*player.endpoint, leave);
+        player.endpoint->Close();
+    }
+}
+
+// Keeps the players connected and silent for the duration, looking at their connections every
+// few seconds, then leaves; true when none was lost.
+bool HoldIdle(const LoadOptions& options, std::vector<LoadPlayer>& players) {
+    constexpr unsigned CHECK_INTERVAL_MS = 5000;
+    std::printf("Holding %zu players idle for %u s.\n", players.size(), options.durationSeconds);
+    std::fflush(stdout);
+    const std::int64_t start = NowMicros();
+    const std::int64_t end = start + options.durationSeconds * MICROS_PER_SECOND;
+    std::size_t lost = 0;
+    for (std::int64_t now = NowMicros(); now < end; now = NowMicros()) {
+        const auto left = static_cast<unsigned>((end - now + 999) / 1000);
+        SleepMilliseconds(std::min(CHECK_INTERVAL_MS, left));
+        lost = 0;
+        for (LoadPlayer& player : players) {
+            lost += player.endpoint->IsConnected() ? 0 : 1;
+        }
+        std::printf("%4.0f s: %zu of %zu connections lost\n", Seconds(NowMicros() - start), lost,
+                    players.size());
+        std::fflush(stdout);
+    }
+    LeaveServer(players);
+    std::printf("\nPlayers admitted:    %zu of %u\nConnections lost:    %zu\n", players.size(),
+                options.players, lost);
+    return players.size() == options.players && lost == 0;
 }
 
 class LoadRun {
@@ -137,15 +177,7 @@ public:
         ReceiveAll();
     }
 
-    void Leave() {
-        PlayerFrame leave;
-        leave.id = MSG_LEAVE;
-        leave.target = SERVER_ID;
-        for (LoadPlayer& player : players) {
-            SendFrame(*player.endpoint, leave);
-            player.endpoint->Close();
-        }
-    }
+    void Leave() { LeaveServer(players); }
 
     // Prints the report; true when every frame arrived whole, in order, where it should.
     bool Report(std::size_t requested) const {
@@ -271,6 +303,9 @@ int main(int argc, char** argv) {
     RaiseDescriptorLimit();
 
     std::vector<LoadPlayer> players = AdmitPlayers(options);
+    if (options.idle) {
+        return HoldIdle(options, players) ? 0 : 1;
+    }
     if (players.size() < 2) {
         std::fprintf(stderr, "vor-load: at least 2 players must be admitted\n");
         return 1;

@@ -20,7 +20,11 @@ void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoin
 
 void SendTo(ServerState& state, PlayerId id, NetSocket& endpoint, const std::uint8_t* frame,
             int size) {
-    endpoint.Send(frame, size, 0, nullptr);
+    if (state.writeEachFrame) {
+        endpoint.Send(frame, size, 0, nullptr);
+    } else {
+        endpoint.SendLater(frame, size);
+    }
     NoteOutcome(state.activity, id, endpoint);
 }
 
@@ -45,14 +49,18 @@ void SendRelayMessage(ServerState& state, std::uint8_t id, PlayerId target, cons
 }
 
 void FlushPlayerOutput(ServerState& state) {
-    PlayerIdSet& kept = state.activity.keptOutput;
+    const PlayerIdSet& kept = state.activity.keptOutput;
     for (auto id = kept.NextFrom(0); id; id = kept.NextFrom(*id + 1u)) {
-        const auto entry = state.registry.find(*id);
-        if (entry == state.registry.end() || !entry->second) {
-            kept.Erase(*id);
-            continue;
-        }
-        entry->second->FlushPending();
-        NoteOutcome(state.activity, *id, *entry->second);
+        FlushPlayerOutput(state, *id);
     }
+}
+
+void FlushPlayerOutput(ServerState& state, PlayerId id) {
+    const auto entry = state.registry.find(id);
+    if (entry == state.registry.end() || !entry->second) {
+        state.activity.keptOutput.Erase(id);
+        return;
+    }
+    entry->second->FlushPending();
+    NoteOutcome(state.activity, id, *entry->second);
 }

@@ -2,11 +2,14 @@
 
 #include "server/ServerState.h"
 
-// Frames one message and sends it to the player `target` names, or with target 0 to every
-// player but `exclude`. Nothing is reported: a player whose connection fails is found by the
-// next liveness test.
+// Frames one message and adds it to the output kept for the player `target` names, or with
+// target 0 for every player but `exclude`; FlushPlayerOutput writes it. Nothing is reported: a
+// player whose connection fails is found by the next liveness test.
 void SendRelayMessage(ServerState& state, std::uint8_t id, PlayerId target, const void* value,
                       std::uint8_t length, PlayerId exclude);
 
-// Writes each player's kept output as far as its socket takes it now.
+// Writes the kept output of every player that has some, with one write each, as far as its
+// socket takes it now.
 void FlushPlayerOutput(ServerState& state);
+// The same for player `id` alone.
+void FlushPlayerOutput(ServerState& state, PlayerId id);

@@ -23,6 +23,10 @@ struct ServerState {
     PlayerRegistry registry;
     // Which players a pass has to visit.
     PlayerActivity activity;
+    // Relayed frames are written to each player once, at the end of the pass; with this set,
+    // each is written at once, one send per frame and receiver, as the relay once did. Only
+    // benchmarks set it, to measure what writing once per pass saves.
+    bool writeEachFrame = false;
     // Where console lines go.
     std::FILE* console = stdout;
 };

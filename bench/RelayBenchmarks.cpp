@@ -3,6 +3,7 @@
 #include "bench/LoopbackRelay.h"
 #include "bench/ProcessStats.h"
 #include "bench/RawServerEnds.h"
+#include "bench/SendCounter.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
 #include "sync/Clock.h"
@@ -51,22 +52,65 @@ void IdlePass(benchmark::State& state, std::size_t players) {
     SetPerPlayer(state, players);
 }
 
-// One 255-byte broadcast sent to every player.
-void BroadcastFanOut(benchmark::State& state, std::size_t players) {
+// How the relay writes what it relays: once per player at the end of the pass, or each frame at
+// once, as it did before.
+enum class Writes { OncePerPass, EachFrame };
+
+// Sets the relay's way of writing for one benchmark and counts its send calls.
+class WritesUnderTest {
+public:
+    WritesUnderTest(LoopbackRelay& measured, Writes writes) : relay(measured) {
+        relay.Server().writeEachFrame = writes == Writes::EachFrame;
+    }
+    ~WritesUnderTest() { relay.Server().writeEachFrame = false; }
+    WritesUnderTest(const WritesUnderTest&) = delete;
+    WritesUnderTest& operator=(const WritesUnderTest&) = delete;
+
+    void StartTimed() { before = SendCalls(); }
+    void EndTimed() { sends += SendCalls() - before; }
+    // The send calls of the timed parts, per iteration.
+    void Report(benchmark::State& state) const {
+        state.counters["send_calls"] =
+            benchmark::Counter(static_cast<double>(sends), benchmark::Counter::kAvgIterations);
+    }
+
+private:
+    LoopbackRelay& relay;
+    std::uint64_t before = 0;
+    std::uint64_t sends = 0;
+};
+
+// Reads what the clients have received; output the server still keeps for them is written,
+// untimed, until none is left, so that no player falls behind from one iteration to the next.
+void DrainEverything(LoopbackRelay& relay) {
+    relay.DrainClients();
+    while (!relay.Server().activity.keptOutput.Empty()) {
+        FlushPlayerOutput(relay.Server());
+        relay.DrainClients();
+    }
+}
+
+// One 255-byte broadcast sent to every player and written to each.
+void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes) {
     LoopbackRelay* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
+    WritesUnderTest counted(*relay, writes);
     const std::string value(MAX_VALUE_LENGTH, 'b');
     for (auto _ : state) {
+        counted.StartTimed();
         SendRelayMessage(relay->Server(), 7, BROADCAST_ID, value.data(),
                          static_cast<std::uint8_t>(value.size()), 0);
+        FlushPlayerOutput(relay->Server());
+        counted.EndTimed();
         state.PauseTiming();
-        relay->DrainClients();
+        DrainEverything(*relay);
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
+    counted.Report(state);
 }
 
 // A frame with a full-length value of `fill` bytes, as its bytes on the wire.
@@ -121,12 +165,14 @@ bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
 // Times passes on `players` players, before each of which client i sends `frames[i]` (untimed,
 // until the server's readiness test reports every sender).
 void TimePassesAfterSends(benchmark::State& state, std::size_t players,
-                          const std::vector<std::vector<std::uint8_t>>& frames) {
+                          const std::vector<std::vector<std::uint8_t>>& frames,
+                          Writes writes = Writes::OncePerPass) {
     LoopbackRelay* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
+    WritesUnderTest counted(*relay, writes);
     for (auto _ : state) {
         state.PauseTiming();
         for (std::size_t index = 0; index < frames.size(); ++index) {
@@ -138,12 +184,15 @@ void TimePassesAfterSends(benchmark::State& state, std::size_t players,
             return;
         }
         state.ResumeTiming();
+        counted.StartTimed();
         ServerPass(relay->Server());
+        counted.EndTimed();
         state.PauseTiming();
-        relay->DrainClients();
+        DrainEverything(*relay);
         state.ResumeTiming();
     }
     SetPerPlayer(state, players);
+    counted.Report(state);
 }
 
 // One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
@@ -154,14 +203,35 @@ void PassWithBroadcast(benchmark::State& state, std::size_t players) {
 
 // One pass in which every player has one 255-byte message to another player waiting in its
 // socket: each is taken in and relayed.
-void BusyPass(benchmark::State& state, std::size_t players) {
+void BusyPass(benchmark::State& state, std::size_t players, Writes writes) {
     std::vector<std::vector<std::uint8_t>> frames;
     // Client i is player i + 2 and sends to the next player, the last one to the first.
     for (std::size_t index = 0; index < players; ++index) {
         frames.push_back(
             FullFrame(9, static_cast<PlayerId>(FIRST_PLAYER_ID + (index + 1) % players), 'd'));
     }
-    TimePassesAfterSends(state, players, frames);
+    TimePassesAfterSends(state, players, frames, writes);
+}
+
+// One pass in which every player has one 255-byte message to player 2 waiting in its socket,
+// player 2 itself included: all of them are relayed to the one host.
+void FanIn(benchmark::State& state, std::size_t players, Writes writes) {
+    const std::vector<std::vector<std::uint8_t>> frames(players,
+                                                        FullFrame(9, FIRST_PLAYER_ID, 'h'));
+    TimePassesAfterSends(state, players, frames, writes);
+}
+
+// Registers `benchmark` for `players` players twice: writing once per pass, and each frame at
+// once under the name with "/write:each_frame".
+void RegisterBothWays(const std::string& name,
+                      void (*benchmark)(benchmark::State&, std::size_t, Writes),
+                      std::size_t players) {
+    const std::string base = name + "/players:" + std::to_string(players);
+    benchmark::RegisterBenchmark(base.c_str(), benchmark, players, Writes::OncePerPass)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark((base + "/write:each_frame").c_str(), benchmark, players,
+                                 Writes::EachFrame)
+        ->Unit(benchmark::kMicrosecond);
 }
 
 // The growth of resident memory while players connect, per player; both ends of every
@@ -198,14 +268,13 @@ void RegisterRelayBenchmarks(std::size_t players) {
     const std::string suffix = "/players:" + std::to_string(players);
     benchmark::RegisterBenchmark(("IdlePass" + suffix).c_str(), IdlePass, players)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("BroadcastFanOut" + suffix).c_str(), BroadcastFanOut, players)
-        ->Unit(benchmark::kMicrosecond);
+    RegisterBothWays("BroadcastFanOut", BroadcastFanOut, players);
     benchmark::RegisterBenchmark(("RawSendFloor" + suffix).c_str(), RawSendFloor, players)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("PassWithBroadcast" + suffix).c_str(), PassWithBroadcast, players)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("BusyPass" + suffix).c_str(), BusyPass, players)
-        ->Unit(benchmark::kMicrosecond);
+    RegisterBothWays("BusyPass", BusyPass, players);
+    RegisterBothWays("FanIn", FanIn, players);
 }
 
 void RegisterMemoryBenchmark(std::size_t largest) {

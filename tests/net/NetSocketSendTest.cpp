@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -225,4 +226,50 @@ TEST(NetSocketSendTest, CloseWritesTheKeptOutputBeforeTheEnd) {
     ASSERT_EQ(pair.accepted->Close(), 0);
     EXPECT_EQ(pair.peer->ReadExactly(kept), TailOf(data, sent, kept));
     EXPECT_TRUE(pair.peer->ClosedByPeer());
+}
+
+// Bytes sent for later wait for FlushPending, behind what is kept; what a reading peer's socket
+// takes does not count against the limit, however much is sent for later between two flushes.
+TEST(NetSocketSendTest, SendLaterKeepsBytesUntilFlushedAndCountsOnlyWhatTheSocketRefuses) {
+    SlowReaderPair pair;
+    ASSERT_TRUE(pair.Connect());
+    const std::vector<std::uint8_t> data = PatternBytes(4 * SEND_PENDING_LIMIT, 23);
+    ASSERT_EQ(pair.accepted->SendLater(data.data(), 100), 0);
+    EXPECT_EQ(pair.accepted->PendingOutput(), 100u);
+    EXPECT_TRUE(pair.peer->NothingArrives(100)) << "nothing is written before the flush";
+
+    std::optional<std::vector<std::uint8_t>> received;
+    std::thread reader([&] { received = pair.peer->ReadExactly(data.size(), 60000); });
+    for (std::size_t sent = 100; sent < data.size();) {
+        const std::size_t length = std::min(CHUNK - sent % 11, data.size() - sent);
+        if (pair.accepted->SendLater(data.data() + sent, static_cast<int>(length)) != 0) {
+            ADD_FAILURE() << "refused after " << sent << " bytes";
+            // The reader then sees the end at once instead of waiting for the rest.
+            pair.accepted->Close();
+            break;
+        }
+        EXPECT_LE(pair.accepted->PendingOutput(), SEND_PENDING_LIMIT);
+        sent += length;
+    }
+    EXPECT_TRUE(WaitFor(
+        [&] {
+            pair.accepted->FlushPending();
+            return pair.accepted->PendingOutput() == 0;
+        },
+        60000));
+    reader.join();
+    ASSERT_TRUE(received.has_value());
+    EXPECT_TRUE(*received == data);
+}
+
+TEST(NetSocketSendTest, SendLaterRefusesWhatSendRefuses) {
+    NetSocket closed;
+    EXPECT_EQ(closed.SendLater("a", 1), 1);
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect());
+    EXPECT_EQ(pair.listener.SendLater("a", 1), 1);
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    EXPECT_EQ(udp.sender.SendLater("a", 1), 1);
+    EXPECT_EQ(udp.sender.PendingOutput(), 0u);
 }

@@ -1,9 +1,14 @@
 # The everyday commands; see README.md.
 .PHONY: run test test-asan test-tsan build format bench
 
+# Every build made here treats a warning as an error; `make WERROR=OFF ...` lets one through
+# while trying something out.
+WERROR ?= ON
+CONFIGURE_FLAGS = -DCMAKE_COMPILE_WARNING_AS_ERROR=$(WERROR)
+
 build:
 	@scripts/dependencies
-	@cmake --preset default >/dev/null
+	@cmake --preset default $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset default
 
 run: build
@@ -14,7 +19,7 @@ test: build
 
 test-asan:
 	@scripts/dependencies
-	@cmake --preset asan-ubsan >/dev/null
+	@cmake --preset asan-ubsan $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset asan-ubsan
 	@ctest --preset asan-ubsan
 
@@ -23,7 +28,7 @@ THREAD_TESTS = sync_mutex_thread_test net_threaded_test relay_flood_test relay_k
 
 test-tsan:
 	@scripts/dependencies
-	@cmake --preset tsan >/dev/null
+	@cmake --preset tsan $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset tsan --target $(THREAD_TESTS)
 	@ctest --preset tsan
 
@@ -33,7 +38,7 @@ format:
 # Builds the benchmarks (needs libbenchmark-dev) and runs them; they take a few minutes.
 bench:
 	@scripts/dependencies --with-bench
-	@cmake --preset default -DVOR_BUILD_BENCH=ON >/dev/null
+	@cmake --preset default $(CONFIGURE_FLAGS) -DVOR_BUILD_BENCH=ON >/dev/null
 	@cmake --build --preset default --target vor-bench
 	@build/default/bench/vor-bench
 
@@ -46,7 +51,7 @@ FUZZ_SECONDS ?= 60
 
 fuzz-build:
 	@scripts/dependencies --with-fuzz
-	@cmake --preset fuzz >/dev/null
+	@cmake --preset fuzz $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset fuzz
 
 fuzz-replay: fuzz-build

@@ -1,7 +1,7 @@
 #include "bench/RelayBenchmarks.h"
 
 #include "net/NetSocket.h"
-#include "server/RelayMessage.h"
+#include "protocol/Frame.h"
 #include "sync/Clock.h"
 
 #include <benchmark/benchmark.h>

@@ -84,7 +84,7 @@ private:
 // untimed, until none is left, so that no player falls behind from one iteration to the next.
 void DrainEverything(LoopbackRelay& relay) {
     relay.DrainClients();
-    while (!relay.Server().activity.keptOutput.Empty()) {
+    while (!relay.Server().registry.Activity().keptOutput.Empty()) {
         FlushPlayerOutput(relay.Server());
         relay.DrainClients();
     }
@@ -98,11 +98,10 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes
         return;
     }
     WritesUnderTest counted(*relay, writes);
-    const std::string value(MAX_VALUE_LENGTH, 'b');
+    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
     for (auto _ : state) {
         counted.StartTimed();
-        SendRelayMessage(relay->Server(), 7, BROADCAST_ID, value.data(),
-                         static_cast<std::uint8_t>(value.size()), 0);
+        SendRelayMessage(relay->Server(), frame, 0);
         FlushPlayerOutput(relay->Server());
         counted.EndTimed();
         state.PauseTiming();
@@ -115,11 +114,10 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes
 
 // A frame with a full-length value of `fill` bytes, as its bytes on the wire.
 std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill) {
-    const std::string value(MAX_VALUE_LENGTH, fill);
-    std::uint8_t frame[MAX_FRAME_SIZE];
+    std::uint8_t bytes[MAX_FRAME_SIZE];
     const std::size_t size =
-        EncodeFrame(id, target, value.data(), static_cast<std::uint8_t>(value.size()), frame);
-    return std::vector<std::uint8_t>(frame, frame + size);
+        EncodeFrame(Frame{id, target, std::string(MAX_VALUE_LENGTH, fill)}, bytes);
+    return std::vector<std::uint8_t>(bytes, bytes + size);
 }
 
 // The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
@@ -154,7 +152,7 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
 bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
     const std::uint32_t start = TickCount();
     std::vector<PlayerId> reported;
-    while (!relay.Server().activity.Reported(reported) || reported.size() < count) {
+    while (!relay.Server().registry.Activity().Reported(reported) || reported.size() < count) {
         if (TickCount() - start > 10000) {
             return false;
         }

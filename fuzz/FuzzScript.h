@@ -5,13 +5,13 @@
 #include <vector>
 
 // The players a script can drive at once.
-inline constexpr int SCRIPT_SLOTS = 8;
+inline constexpr std::size_t SCRIPT_SLOTS = 8;
 
 enum class EventKind { Connect, WriteBytes, HalfClose, Reset, ToggleReading, Pass };
 
 struct ScriptEvent {
     EventKind kind = EventKind::Pass;
-    int slot = 0;
+    std::size_t slot = 0;
     std::vector<std::uint8_t> bytes;
     int passes = 1;
     // A client with a small receive window and small segments, whose server end fills up after a

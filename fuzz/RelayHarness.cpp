@@ -80,15 +80,15 @@ public:
 private:
     [[noreturn]] void Fail(const char* format, ...) __attribute__((format(printf, 2, 3)));
     void Apply(const ScriptEvent& event);
-    bool Live(int slot) const;
-    void Settle(int slot);
+    bool Live(std::size_t slot) const;
+    void Settle(std::size_t slot);
     void RunPass();
     void CheckServer();
-    void CheckOutput(PlayerId id, int slot, const NetSocket& endpoint);
+    void CheckOutput(PlayerId id, std::size_t slot, const NetSocket& endpoint);
     bool KeepsOutput() const;
-    void Drain(int slot);
-    void CheckFrames(int slot);
-    void Finish(int slot);
+    void Drain(std::size_t slot);
+    void CheckFrames(std::size_t slot);
+    void Finish(std::size_t slot);
 
     const FuzzScript& script;
     std::size_t eventIndex = 0;
@@ -134,7 +134,7 @@ void RelayHarness::Fail(const char* format, ...) {
     std::abort();
 }
 
-bool RelayHarness::Live(int slot) const {
+bool RelayHarness::Live(std::size_t slot) const {
     const SlotPhase phase = model.Slot(slot).phase;
     return phase == SlotPhase::Queued || phase == SlotPhase::Player;
 }
@@ -150,7 +150,7 @@ void RelayHarness::Run() {
     for (ClientSlot& client : clients) {
         client.reading = true;
     }
-    for (int slot = 0; slot < SCRIPT_SLOTS; ++slot) {
+    for (std::size_t slot = 0; slot < SCRIPT_SLOTS; ++slot) {
         if (!Live(slot) || clients[slot].reset) {
             continue;
         }
@@ -158,7 +158,7 @@ void RelayHarness::Run() {
         const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
         while (client.matched < model.Slot(slot).expected.size()) {
             if (std::chrono::steady_clock::now() > deadline) {
-                Fail("slot %d read %zu of %zu frames", slot, client.matched,
+                Fail("slot %zu read %zu of %zu frames", slot, client.matched,
                      model.Slot(slot).expected.size());
             }
             if (KeepsOutput()) {
@@ -170,14 +170,14 @@ void RelayHarness::Run() {
         }
         Drain(slot);
         if (client.parsed != client.received.size()) {
-            Fail("slot %d holds %zu bytes that are no whole frame", slot,
+            Fail("slot %zu holds %zu bytes that are no whole frame", slot,
                  client.received.size() - client.parsed);
         }
     }
 }
 
 void RelayHarness::Apply(const ScriptEvent& event) {
-    const int slot = event.slot;
+    const std::size_t slot = event.slot;
     ClientSlot& client = clients[slot];
     const bool canWrite = Live(slot) && !client.halfClosed && !client.reset;
     switch (event.kind) {
@@ -187,7 +187,7 @@ void RelayHarness::Apply(const ScriptEvent& event) {
             }
             client.Clear();
             if (!client.client.Connect(port, event.narrow)) {
-                Fail("slot %d cannot connect", slot);
+                Fail("slot %zu cannot connect", slot);
             }
             client.narrow = event.narrow;
             client.port = client.client.LocalPort();
@@ -201,7 +201,7 @@ void RelayHarness::Apply(const ScriptEvent& event) {
                 return;
             }
             if (!client.client.Write(event.bytes)) {
-                Fail("slot %d could not write %zu bytes at once", slot, event.bytes.size());
+                Fail("slot %zu could not write %zu bytes at once", slot, event.bytes.size());
             }
             model.Write(slot, event.bytes);
             return;
@@ -234,7 +234,7 @@ void RelayHarness::Apply(const ScriptEvent& event) {
     }
 }
 
-void RelayHarness::Settle(int slot) {
+void RelayHarness::Settle(std::size_t slot) {
     const ModelSlot& expected = model.Slot(slot);
     const std::size_t waiting = model.WaitingInSocket(slot);
     const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
@@ -254,7 +254,7 @@ void RelayHarness::Settle(int slot) {
             return;
         }
         if (std::chrono::steady_clock::now() > deadline) {
-            Fail("slot %d never settled: kernel state %d with %u unread, model %zu waiting%s%s",
+            Fail("slot %zu never settled: kernel state %d with %u unread, model %zu waiting%s%s",
                  slot, static_cast<int>(side.state), side.unread, waiting,
                  expected.finished ? ", finished" : "", expected.reset ? ", reset" : "");
         }
@@ -267,7 +267,7 @@ void RelayHarness::Settle(int slot) {
 }
 
 void RelayHarness::RunPass() {
-    for (int slot = 0; slot < SCRIPT_SLOTS; ++slot) {
+    for (std::size_t slot = 0; slot < SCRIPT_SLOTS; ++slot) {
         if (Live(slot)) {
             Settle(slot);
         }
@@ -275,7 +275,7 @@ void RelayHarness::RunPass() {
     ServerPass(state);
     model.Pass();
     CheckServer();
-    for (int slot = 0; slot < SCRIPT_SLOTS; ++slot) {
+    for (std::size_t slot = 0; slot < SCRIPT_SLOTS; ++slot) {
         if (model.Slot(slot).phase == SlotPhase::Removed) {
             Finish(slot);
         } else if (Live(slot) && clients[slot].reading && !clients[slot].reset) {
@@ -303,7 +303,7 @@ void RelayHarness::CheckServer() {
             Fail("registry holds player %d where the model has %d", static_cast<int>(id),
                  static_cast<int>(modelPlayer->first));
         }
-        const int slot = modelPlayer->second;
+        const std::size_t slot = modelPlayer->second;
         if (!endpoint || !endpoint->IsOpen()) {
             Fail("player %d has no open endpoint", static_cast<int>(id));
         }
@@ -317,7 +317,7 @@ void RelayHarness::CheckServer() {
 }
 
 // Every byte owed to a player is either taken by its socket or kept by the server.
-void RelayHarness::CheckOutput(PlayerId id, int slot, const NetSocket& endpoint) {
+void RelayHarness::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& endpoint) {
     ClientSlot& client = clients[slot];
     const ServerSide side = view.Look(port, client.port);
     const std::size_t kept = endpoint.PendingOutput();
@@ -346,14 +346,14 @@ void RelayHarness::CheckOutput(PlayerId id, int slot, const NetSocket& endpoint)
 
 bool RelayHarness::KeepsOutput() const {
     for (const auto& [id, endpoint] : state.registry) {
-        if (endpoint && endpoint->PendingOutput() > 0) {
+        if (endpoint->PendingOutput() > 0) {
             return true;
         }
     }
     return false;
 }
 
-void RelayHarness::Drain(int slot) {
+void RelayHarness::Drain(std::size_t slot) {
     ClientSlot& client = clients[slot];
     if (client.client.IsOpen()) {
         client.client.ReadAvailable(client.received);
@@ -361,21 +361,21 @@ void RelayHarness::Drain(int slot) {
     }
 }
 
-void RelayHarness::CheckFrames(int slot) {
+void RelayHarness::CheckFrames(std::size_t slot) {
     ClientSlot& client = clients[slot];
     const std::vector<ExpectedFrame>& expected = model.Slot(slot).expected;
     for (;;) {
-        const std::size_t left = client.received.size() - client.parsed;
-        const std::uint8_t* front = client.received.data() + client.parsed;
-        if (left < FRAME_HEADER_SIZE || left < FRAME_HEADER_SIZE + front[3]) {
+        Frame frame;
+        const std::size_t size = DecodeFrame(client.received.data() + client.parsed,
+                                             client.received.size() - client.parsed, frame);
+        if (size == 0) {
             return;
         }
-        const std::uint8_t id = front[0];
-        const auto target = static_cast<std::uint16_t>(front[1] | front[2] << 8);
-        const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
-                                              front + FRAME_HEADER_SIZE + front[3]);
+        const std::uint8_t id = frame.id;
+        const PlayerId target = frame.target;
+        const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
         if (client.matched >= expected.size()) {
-            Fail("slot %d read frame %zu (id %d, target %d, %zu bytes), the model sent %zu", slot,
+            Fail("slot %zu read frame %zu (id %d, target %d, %zu bytes), the model sent %zu", slot,
                  client.matched, id, target, value.size(), expected.size());
         }
         const ExpectedFrame& want = expected[client.matched];
@@ -387,24 +387,24 @@ void RelayHarness::CheckFrames(int slot) {
         }
         if (id != want.id || target != want.target || !valueMatches) {
             Fail(
-                "slot %d frame %zu is (id %d, target %d, %zu bytes), the model sent (id %d, "
+                "slot %zu frame %zu is (id %d, target %d, %zu bytes), the model sent (id %d, "
                 "target %d, %zu bytes)",
                 slot, client.matched, id, target, value.size(), want.id, want.target,
                 want.value.size());
         }
-        client.parsed += FRAME_HEADER_SIZE + value.size();
+        client.parsed += size;
         ++client.matched;
     }
 }
 
-void RelayHarness::Finish(int slot) {
+void RelayHarness::Finish(std::size_t slot) {
     ClientSlot& client = clients[slot];
     if (client.client.IsOpen()) {
         // The server has closed its end: everything it sent is there, then the end.
         const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
         while (client.client.ReadAvailable(client.received) == LoopbackClient::ReadState::Open) {
             if (std::chrono::steady_clock::now() > deadline) {
-                Fail("slot %d: the server never closed the connection of a departed player", slot);
+                Fail("slot %zu: the server never closed the connection of a departed player", slot);
             }
             client.client.WaitReadable(10);
         }
@@ -421,7 +421,7 @@ void RelayHarness::Finish(int slot) {
             client.matched < expected.size() &&
             read - client.parsed < FRAME_HEADER_SIZE + expected[client.matched].value.size();
         if (!whole && !cutShort) {
-            Fail("slot %d departed having read %zu of %zu frames, %zu of %zu bytes", slot,
+            Fail("slot %zu departed having read %zu of %zu frames, %zu of %zu bytes", slot,
                  client.matched, expected.size(), read, owed);
         }
     }

@@ -34,13 +34,13 @@ std::string Displayed(const std::vector<std::uint8_t>& value) {
 
 }  // namespace
 
-void RelayModel::Connect(int slot) {
+void RelayModel::Connect(std::size_t slot) {
     slots[slot] = ModelSlot{};
     slots[slot].phase = SlotPhase::Queued;
     acceptQueue.push_back(slot);
 }
 
-void RelayModel::Write(int slot, const std::vector<std::uint8_t>& bytes) {
+void RelayModel::Write(std::size_t slot, const std::vector<std::uint8_t>& bytes) {
     slots[slot].written.insert(slots[slot].written.end(), bytes.begin(), bytes.end());
 }
 
@@ -60,7 +60,7 @@ void RelayModel::Admit() {
     if (acceptQueue.empty()) {
         return;
     }
-    const int slot = acceptQueue.front();
+    const std::size_t slot = acceptQueue.front();
     acceptQueue.pop_front();
     PlayerId id = FIRST_PLAYER_ID;
     while (players.count(id) != 0) {
@@ -100,7 +100,7 @@ void RelayModel::Pull(ModelSlot& slot) {
     slot.pulled += std::min(room, slot.written.size() - slot.pulled);
 }
 
-void RelayModel::Deliver(int slot, const ExpectedFrame& frame) {
+void RelayModel::Deliver(std::size_t slot, const ExpectedFrame& frame) {
     ModelSlot& receiver = slots[slot];
     if (receiver.sendFailed) {
         return;
@@ -113,7 +113,8 @@ void RelayModel::Deliver(int slot, const ExpectedFrame& frame) {
     receiver.owed += FRAME_HEADER_SIZE + frame.value.size();
 }
 
-std::map<PlayerId, int>::iterator RelayModel::Remove(std::map<PlayerId, int>::iterator player) {
+std::map<PlayerId, std::size_t>::iterator RelayModel::Remove(
+    std::map<PlayerId, std::size_t>::iterator player) {
     char line[64];
     std::snprintf(line, sizeof line, "Player %d left.\n", static_cast<int>(player->first));
     console += line;
@@ -140,16 +141,15 @@ void RelayModel::Dispatch() {
             continue;
         }
         Pull(slot);
-        const std::size_t buffered = slot.pulled - slot.consumed;
-        const std::uint8_t* front = slot.written.data() + slot.consumed;
-        if (buffered < FRAME_HEADER_SIZE || buffered < FRAME_HEADER_SIZE + front[3]) {
+        Frame frame;
+        if (DecodeFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) ==
+            0) {
             ++player;
             continue;
         }
-        const std::uint8_t id = front[0];
-        const auto target = static_cast<PlayerId>(front[1] | front[2] << 8);
-        const std::vector<std::uint8_t> value(front + FRAME_HEADER_SIZE,
-                                              front + FRAME_HEADER_SIZE + front[3]);
+        const std::uint8_t id = frame.id;
+        const PlayerId target = frame.target;
+        const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
         // The whole frame is taken from the buffer at once, without going back to the socket.
         slot.consumed += FRAME_HEADER_SIZE + value.size();
         const PlayerId sender = player->first;

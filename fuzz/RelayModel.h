@@ -1,7 +1,7 @@
 #pragma once
 
 #include "fuzz/FuzzScript.h"
-#include "server/RelayMessage.h"
+#include "protocol/Frame.h"
 
 #include <array>
 #include <cstddef>
@@ -47,22 +47,24 @@ class RelayModel {
 public:
     explicit RelayModel(bool display) : displayMessages(display) {}
 
-    void Connect(int slot);
-    void Write(int slot, const std::vector<std::uint8_t>& bytes);
-    void HalfClose(int slot) { slots[slot].finished = true; }
-    void Reset(int slot) { slots[slot].reset = true; }
+    void Connect(std::size_t slot);
+    void Write(std::size_t slot, const std::vector<std::uint8_t>& bytes);
+    void HalfClose(std::size_t slot) { slots[slot].finished = true; }
+    void Reset(std::size_t slot) { slots[slot].reset = true; }
     // A slot whose player has left is free again once the harness has looked at its client.
-    void Release(int slot) { slots[slot] = ModelSlot{}; }
+    void Release(std::size_t slot) { slots[slot] = ModelSlot{}; }
 
     void Pass();
 
-    const ModelSlot& Slot(int slot) const { return slots[slot]; }
+    const ModelSlot& Slot(std::size_t slot) const { return slots[slot]; }
     // Bytes that have reached the server's socket and wait there.
-    std::size_t WaitingInSocket(int slot) const {
+    std::size_t WaitingInSocket(std::size_t slot) const {
         return slots[slot].written.size() - slots[slot].pulled;
     }
-    std::size_t Buffered(int slot) const { return slots[slot].pulled - slots[slot].consumed; }
-    const std::map<PlayerId, int>& Players() const { return players; }
+    std::size_t Buffered(std::size_t slot) const {
+        return slots[slot].pulled - slots[slot].consumed;
+    }
+    const std::map<PlayerId, std::size_t>& Players() const { return players; }
     // The console text since the last call.
     std::string TakeConsole();
 
@@ -72,13 +74,14 @@ private:
     void Dispatch();
     bool Connected(const ModelSlot& slot) const;
     void Pull(ModelSlot& slot);
-    void Deliver(int slot, const ExpectedFrame& frame);
-    std::map<PlayerId, int>::iterator Remove(std::map<PlayerId, int>::iterator player);
+    void Deliver(std::size_t slot, const ExpectedFrame& frame);
+    std::map<PlayerId, std::size_t>::iterator Remove(
+        std::map<PlayerId, std::size_t>::iterator player);
     void Show(std::uint8_t id, PlayerId sender, const std::vector<std::uint8_t>& value);
 
     bool displayMessages;
     std::array<ModelSlot, SCRIPT_SLOTS> slots;
-    std::deque<int> acceptQueue;
-    std::map<PlayerId, int> players;
+    std::deque<std::size_t> acceptQueue;
+    std::map<PlayerId, std::size_t> players;
     std::string console;
 };

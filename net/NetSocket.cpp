@@ -1,5 +1,7 @@
 #include "net/NetSocket.h"
 
+#include "SocketOps.h"
+
 #include <new>
 
 using namespace sockets;

@@ -1,5 +1,7 @@
 #include "net/NetSocket.h"
 
+#include "SocketOps.h"
+
 #include <cstdio>
 
 using namespace sockets;
@@ -51,6 +53,10 @@ std::string NetSocket::LocalHostAddress() {
         return std::string();
     }
     return AddressToText(address);
+}
+
+std::string NetSocket::AddressText(const SocketAddress& address) {
+    return AddressToText(address.address);
 }
 
 std::string NetSocket::PeerAddress() {

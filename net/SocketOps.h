@@ -1,18 +1,17 @@
 #pragma once
 
 // The socket layer as small free functions, so that nothing outside net/ includes a platform
-// header. Each platform provides these in a file of its own (posix/SocketOps.cpp).
+// header. Each platform provides these in a file of its own (posix/SocketOps.cpp). Private to
+// net/: only its own sources include it.
 
 #include "net/SocketAddress.h"
+#include "net/SocketHandle.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace sockets {
-
-using SocketHandle = std::intptr_t;
-inline constexpr SocketHandle INVALID_SOCKET_HANDLE = -1;
 
 // Start-up and clean-up of the layer, once per endpoint.
 void StartLayer();
@@ -75,11 +74,6 @@ bool LookupHostByName(const char* name, std::uint32_t& address);
 std::string AddressToText(std::uint32_t address);
 bool LocalHostName(char* name, std::size_t capacity);
 
-// A channel that wakes a thread waiting for input on a socket.
-struct WakeChannel {
-    SocketHandle readEnd = INVALID_SOCKET_HANDLE;
-    SocketHandle writeEnd = INVALID_SOCKET_HANDLE;
-};
 bool OpenWakeChannel(WakeChannel& channel);
 void SignalWakeChannel(const WakeChannel& channel);
 void CloseWakeChannel(WakeChannel& channel);

@@ -2,8 +2,8 @@
 
 namespace {
 
-bool CanReceive(const std::unique_ptr<NetSocket>& endpoint) {
-    return endpoint && endpoint->IsOpen() && !(endpoint->Flags() & NS_SERVER);
+bool CanReceive(const NetSocket& endpoint) {
+    return endpoint.IsOpen() && !(endpoint.Flags() & NS_SERVER);
 }
 
 // Notes what a send or a flush left behind: output kept for later, or a failed connection.
@@ -18,38 +18,40 @@ void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoin
     }
 }
 
-void SendTo(ServerState& state, PlayerId id, NetSocket& endpoint, const std::uint8_t* frame,
+void SendTo(ServerState& state, PlayerId id, NetSocket& endpoint, const std::uint8_t* bytes,
             int size) {
     if (state.writeEachFrame) {
-        endpoint.Send(frame, size, 0, nullptr);
+        endpoint.Send(bytes, size, 0, nullptr);
     } else {
-        endpoint.SendLater(frame, size);
+        endpoint.SendLater(bytes, size);
     }
-    NoteOutcome(state.activity, id, endpoint);
+    NoteOutcome(state.registry.Activity(), id, endpoint);
 }
 
 }  // namespace
 
-void SendRelayMessage(ServerState& state, std::uint8_t id, PlayerId target, const void* value,
-                      std::uint8_t length, PlayerId exclude) {
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    const auto size = static_cast<int>(EncodeFrame(id, target, value, length, frame));
-    if (target == BROADCAST_ID) {
-        for (auto& [playerId, endpoint] : state.registry) {
-            if (playerId != exclude && CanReceive(endpoint)) {
-                SendTo(state, playerId, *endpoint, frame, size);
+void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude) {
+    std::uint8_t bytes[MAX_FRAME_SIZE];
+    const auto size = static_cast<int>(EncodeFrame(frame, bytes));
+    if (size == 0) {
+        return;
+    }
+    if (frame.target == BROADCAST_ID) {
+        for (const auto& [playerId, endpoint] : state.registry) {
+            if (playerId != exclude && CanReceive(*endpoint)) {
+                SendTo(state, playerId, *endpoint, bytes, size);
             }
         }
         return;
     }
-    const auto entry = state.registry.find(target);
-    if (entry != state.registry.end() && CanReceive(entry->second)) {
-        SendTo(state, target, *entry->second, frame, size);
+    const auto entry = state.registry.find(frame.target);
+    if (entry != state.registry.end() && CanReceive(*entry->second)) {
+        SendTo(state, frame.target, *entry->second, bytes, size);
     }
 }
 
 void FlushPlayerOutput(ServerState& state) {
-    const PlayerIdSet& kept = state.activity.keptOutput;
+    const PlayerIdSet& kept = state.registry.Activity().keptOutput;
     for (auto id = kept.NextFrom(0); id; id = kept.NextFrom(*id + 1u)) {
         FlushPlayerOutput(state, *id);
     }
@@ -57,10 +59,10 @@ void FlushPlayerOutput(ServerState& state) {
 
 void FlushPlayerOutput(ServerState& state, PlayerId id) {
     const auto entry = state.registry.find(id);
-    if (entry == state.registry.end() || !entry->second) {
-        state.activity.keptOutput.Erase(id);
+    if (entry == state.registry.end()) {
+        state.registry.Activity().keptOutput.Erase(id);
         return;
     }
     entry->second->FlushPending();
-    NoteOutcome(state.activity, id, *entry->second);
+    NoteOutcome(state.registry.Activity(), id, *entry->second);
 }

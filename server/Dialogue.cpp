@@ -1,7 +1,7 @@
 #include "server/Dialogue.h"
 
+#include "protocol/DecimalNumber.h"
 #include "server/ConsoleOutput.h"
-#include "server/DecimalNumber.h"
 
 #include <string>
 

@@ -6,13 +6,11 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
 void SendGreeting(ServerState& state, PlayerId id, const char* text) {
-    SendRelayMessage(state, MSG_WELCOME, id, text, static_cast<std::uint8_t>(std::strlen(text)),
-                     BROADCAST_ID);
+    SendRelayMessage(state, Frame{MSG_WELCOME, id, text}, BROADCAST_ID);
 }
 
 }  // namespace
@@ -49,8 +47,7 @@ void AdmitPlayer(ServerState& state) {
     }
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
-    state.activity.Watch(*id, *endpoint);
-    state.registry.emplace(*id, std::move(endpoint));
+    state.registry.Add(*id, std::move(endpoint));
 
     char text[16];
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(*id));
@@ -68,7 +65,7 @@ void AdmitPlayer(ServerState& state) {
 
 std::vector<PlayerId> ReportedPlayers(ServerState& state) {
     std::vector<PlayerId> ids;
-    if (!state.activity.Reported(ids)) {
+    if (!state.registry.Activity().Reported(ids)) {
         for (const auto& entry : state.registry) {
             ids.push_back(entry.first);
         }
@@ -78,7 +75,7 @@ std::vector<PlayerId> ReportedPlayers(ServerState& state) {
 
 void SweepPlayers(ServerState& state) {
     std::vector<PlayerId> tested = ReportedPlayers(state);
-    const PlayerIdSet& failed = state.activity.failedSend;
+    const PlayerIdSet& failed = state.registry.Activity().failedSend;
     for (auto id = failed.NextFrom(0); id; id = failed.NextFrom(*id + 1u)) {
         tested.push_back(*id);
     }
@@ -86,18 +83,16 @@ void SweepPlayers(ServerState& state) {
     tested.erase(std::unique(tested.begin(), tested.end()), tested.end());
     for (const PlayerId id : tested) {
         const auto entry = state.registry.find(id);
+        // Before the dispatch, so that no frame is relayed to a player whose connection is gone
+        // and who will never read it.
         if (entry != state.registry.end() && !entry->second->IsConnected()) {
             RemovePlayer(state, entry);
         }
     }
 }
 
-PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry) {
+PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
+                                            PlayerRegistry::const_iterator entry) {
     ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
-    if (entry->second) {
-        state.activity.Forget(entry->first, *entry->second);
-        entry->second->Close();
-        entry->second.reset();
-    }
-    return state.registry.erase(entry);
+    return state.registry.Remove(entry);
 }

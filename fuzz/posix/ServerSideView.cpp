@@ -106,7 +106,9 @@ ServerSide ServerSideView::Look(std::uint16_t serverPort, std::uint16_t clientPo
             // Not found: the connection is gone from the kernel's tables.
             return side;
         }
-        const auto* found = static_cast<const inet_diag_msg*>(NLMSG_DATA(header));
+        // NLMSG_DATA, without the C cast of the macro.
+        const auto* found = reinterpret_cast<const inet_diag_msg*>(
+            reinterpret_cast<const unsigned char*>(header) + NLMSG_ALIGN(sizeof(nlmsghdr)));
         // The lookup falls back to the listener when the connection itself is gone.
         if (found->id.idiag_dport != htons(clientPort)) {
             return side;

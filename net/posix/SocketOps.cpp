@@ -1,4 +1,4 @@
-#include "net/SocketOps.h"
+#include "SocketOps.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>

@@ -42,7 +42,7 @@ TEST_F(Stream, FrameWrittenInManyPiecesIsRelayedOnceAndWhole) {
         std::this_thread::sleep_for(40ms);
     }
 
-    for (const std::uint16_t receiver : {2, 4}) {
+    for (const std::uint16_t receiver : {std::uint16_t{2}, std::uint16_t{4}}) {
         EXPECT_EQ(Player(receiver).ReadFrame(WAIT_MS), (Frame{7, 0, value})) << receiver;
         EXPECT_EQ(Player(receiver).ReadFrame(WAIT_MS), (Frame{9, 0, "!"})) << receiver;
     }

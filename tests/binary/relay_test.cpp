@@ -165,7 +165,7 @@ TEST_F(Relay, EmptyValueIsAFourByteFrameAndTheNextBytesAreTheNextMessage) {
     const std::string longValue(255, 'L');
     ASSERT_TRUE(Player(3).SendBytes(Joined({EncodeTestFrame(7, 0, ""), EncodeTestFrame(9, 0, "xy"),
                                             EncodeTestFrame(10, 0, longValue)})));
-    for (const std::uint16_t receiver : {2, 4}) {
+    for (const std::uint16_t receiver : {std::uint16_t{2}, std::uint16_t{4}}) {
         EXPECT_EQ(Player(receiver).ReadExactly(4, WAIT_MS), Bytes({0x07, 0x00, 0x00, 0x00}));
         EXPECT_EQ(Player(receiver).ReadFrame(WAIT_MS), (Frame{9, 0, "xy"}));
         EXPECT_EQ(Player(receiver).ReadFrame(WAIT_MS), (Frame{10, 0, longValue}));

@@ -5,7 +5,7 @@ namespace {
 constexpr std::size_t NUMBERED_LENGTH = 255;
 
 std::uint8_t Filler(std::uint8_t sender, std::uint16_t sequence, std::size_t at) {
-    return static_cast<std::uint8_t>(sender * 7 + sequence * 13 + at);
+    return static_cast<std::uint8_t>(static_cast<std::size_t>(sender * 7 + sequence * 13) + at);
 }
 
 }  // namespace

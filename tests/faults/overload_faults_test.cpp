@@ -76,7 +76,7 @@ TEST(OverloadFaults, SlowReaderIsRemovedPastTheOutputBoundWhileOthersAreServed) 
                                              static_cast<std::uint16_t>(sequence));
             batch.insert(batch.end(), frame.begin(), frame.end());
         }
-        ASSERT_TRUE(senders[index]->SendBytes(batch));
+        ASSERT_TRUE(senders[static_cast<std::size_t>(index)]->SendBytes(batch));
     }
 
     int rounds = 0;

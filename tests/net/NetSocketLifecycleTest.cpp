@@ -1,4 +1,7 @@
 #include "tests/net/NetTestSupport.h"
+
+// White-box: the address family is compared with the platform layer's own.
+#include "SocketOps.h"
 #include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>

@@ -99,7 +99,7 @@ bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
 bool RelayHarness::WaitForReported(PlayerId id) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     std::vector<PlayerId> reported;
-    while (!state.activity.Reported(reported) ||
+    while (!state.registry.Activity().Reported(reported) ||
            !std::binary_search(reported.begin(), reported.end(), id)) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;

@@ -97,12 +97,13 @@ TEST_F(RelayAdmissionOfFour, SweepGoesOnAfterRemovingAPlayer) {
     EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 5}));
 }
 
-TEST_F(RelayAdmissionOfFour, SweepDropsAnEmptyEntrySilentlyAndGoesOn) {
-    relay.state.registry[3].reset();
+TEST_F(RelayAdmissionOfFour, RegistryRefusesAnEntryWithoutAnEndpoint) {
+    EXPECT_FALSE(relay.state.registry.Add(6, nullptr));
+    EXPECT_FALSE(relay.state.registry.Add(3, std::make_unique<NetSocket>()));
     CloseAndWait(4);
     SweepPlayers(relay.state);
     EXPECT_EQ(relay.NewConsole(), "Player 4 left.\n");
-    EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 5}));
+    EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 3, 5}));
 }
 
 TEST_F(RelayAdmissionOfFour, OnePassRemovesEveryGonePlayer) {
@@ -116,31 +117,32 @@ TEST_F(RelayAdmissionOfFour, OnePassRemovesEveryGonePlayer) {
 TEST(RelayAdmission, LowestFreePlayerIdFillsTheFirstGap) {
     PlayerRegistry registry;
     EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{2});
-    registry.emplace(3, nullptr);
+    registry.Add(3, std::make_unique<NetSocket>());
     EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{2});
-    registry.emplace(2, nullptr);
-    registry.emplace(5, nullptr);
+    registry.Add(2, std::make_unique<NetSocket>());
+    registry.Add(5, std::make_unique<NetSocket>());
     EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{4});
-    registry.emplace(4, nullptr);
+    registry.Add(4, std::make_unique<NetSocket>());
     EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{6});
 
     registry.clear();
     for (unsigned id = FIRST_PLAYER_ID; id < LAST_PLAYER_ID; ++id) {
-        registry.emplace(static_cast<PlayerId>(id), nullptr);
+        registry.Add(static_cast<PlayerId>(id), std::make_unique<NetSocket>());
     }
     EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{65535});
-    registry.emplace(LAST_PLAYER_ID, nullptr);
+    registry.Add(LAST_PLAYER_ID, std::make_unique<NetSocket>());
     EXPECT_EQ(LowestFreePlayerId(registry), std::nullopt);
-    registry.erase(40000);
+    registry.Remove(registry.find(40000));
     EXPECT_EQ(LowestFreePlayerId(registry), PlayerId{40000});
 }
 
 TEST(RelayAdmission, ConnectionIsClosedAtOnceWhenEveryIdIsTaken) {
     RelayHarness relay;
     ASSERT_TRUE(relay.Listening());
-    // Empty entries hold every id; AdmitPlayer is called alone since a sweep would drop them.
+    // Endpoints that were never opened hold every id; AdmitPlayer is called alone since a sweep
+    // would drop them.
     for (unsigned id = FIRST_PLAYER_ID; id <= LAST_PLAYER_ID; ++id) {
-        relay.state.registry.emplace(static_cast<PlayerId>(id), nullptr);
+        relay.state.registry.Add(static_cast<PlayerId>(id), std::make_unique<NetSocket>());
     }
     TestClient client(relay.Port());
     ASSERT_TRUE(client.Connected());
@@ -153,7 +155,7 @@ TEST(RelayAdmission, ConnectionIsClosedAtOnceWhenEveryIdIsTaken) {
     EXPECT_TRUE(client.ClosedByPeer());
     EXPECT_EQ(relay.state.registry.size(), std::size_t{LAST_PLAYER_ID} - 1);
     for (const auto& entry : relay.state.registry) {
-        ASSERT_EQ(entry.second, nullptr) << "player " << entry.first;
+        ASSERT_FALSE(entry.second->IsOpen()) << "player " << entry.first;
     }
 }
 

@@ -1,7 +1,7 @@
 // Relay frames as a player's client reads them off the wire.
 
+#include "protocol/Frame.h"
 #include "server/Players.h"
-#include "server/RelayMessage.h"
 #include "sync/Clock.h"
 #include "tests/server/JoinedPlayers.h"
 
@@ -32,17 +32,19 @@ bool IsSignedDecimal(const std::string& text) {
 
 TEST(RelayFrames, EncodeFrameWritesTheTargetLowByteFirst) {
     std::uint8_t frame[MAX_FRAME_SIZE];
-    ASSERT_EQ(EncodeFrame(7, 513, "abc", 3, frame), 7u);
+    ASSERT_EQ(EncodeFrame(Frame{7, 513, "abc"}, frame), 7u);
     EXPECT_EQ(Bytes(frame, frame + 7), (Bytes{0x07, 0x01, 0x02, 0x03, 'a', 'b', 'c'}));
 
-    ASSERT_EQ(EncodeFrame(MSG_LEAVE, 0xFFFE, nullptr, 0, frame), 4u);
+    ASSERT_EQ(EncodeFrame(Frame{MSG_LEAVE, 0xFFFE, ""}, frame), 4u);
     EXPECT_EQ(Bytes(frame, frame + 4), (Bytes{0xFF, 0xFE, 0xFF, 0x00}));
 
-    const std::uint8_t header[FRAME_HEADER_SIZE] = {0x09, 0x01, 0x02, 0xFF};
-    const FrameHeader decoded = DecodeHeader(header);
+    Bytes header{0x09, 0x01, 0x02, 0xFF};
+    header.resize(FRAME_HEADER_SIZE + 255);
+    Frame decoded;
+    ASSERT_EQ(DecodeFrame(header.data(), header.size(), decoded), header.size());
     EXPECT_EQ(decoded.id, 9);
     EXPECT_EQ(decoded.target, 513);
-    EXPECT_EQ(decoded.length, 255);
+    EXPECT_EQ(decoded.value.size(), 255u);
 }
 
 TEST(RelayFrames, GreetingsAreTheIdDigitsAndTheSignedTickCountAndNothingMore) {
@@ -88,7 +90,7 @@ TEST(RelayFrames, TargetAboveOneByteReachesItsPlayer) {
     ASSERT_TRUE(relay.Listening());
     // Ids 2 to 512 taken, so the next client becomes player 513.
     for (PlayerId id = 2; id <= 512; ++id) {
-        relay.state.registry.emplace(id, nullptr);
+        relay.state.registry.Add(id, std::make_unique<NetSocket>());
     }
     TestClient far(relay.Port());
     ASSERT_TRUE(far.Connected());
@@ -98,7 +100,8 @@ TEST(RelayFrames, TargetAboveOneByteReachesItsPlayer) {
     }
     ASSERT_NE(relay.Endpoint(513), nullptr);
     EXPECT_EQ(far.ReadGreeting(), 513);
-    // Lets the sweep clear the empty entries, so that the next client becomes player 2.
+    // Lets the sweep clear the entries whose endpoints were never opened, so that the next client
+    // becomes player 2.
     relay.RunPass();
 
     PlayerId nearId = 0;

@@ -1,19 +1,12 @@
 #pragma once
 
+#include "protocol/Frame.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
-
-// One relay frame as a player sees it.
-struct Frame {
-    std::uint8_t id = 0;
-    std::uint16_t target = 0;
-    std::string value;
-
-    bool operator==(const Frame&) const = default;
-};
 
 std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
                                           std::string_view value);

@@ -58,32 +58,32 @@ TEST_F(DeliveryCheckTest, ReportsFramesThatNeverArrive) {
 
 TEST_F(DeliveryCheckTest, ReportsChangedBytesAsCorrupted) {
     const LoadFrame frame = Sent(2, 3);
-    const PlayerFrame original = EncodeLoadFrame(frame);
+    const Frame original = EncodeLoadFrame(frame);
 
-    PlayerFrame flipped = original;
+    Frame flipped = original;
     flipped.value.back() = static_cast<char>(flipped.value.back() ^ 0x01);
     check.RecordReceived(3, flipped, 2000);
 
-    PlayerFrame truncated = original;
+    Frame truncated = original;
     truncated.value.pop_back();
     check.RecordReceived(3, truncated, 2000);
 
-    PlayerFrame otherId = original;
+    Frame otherId = original;
     otherId.id = static_cast<std::uint8_t>(otherId.id + 1);
     check.RecordReceived(3, otherId, 2000);
 
-    PlayerFrame otherTarget = original;
+    Frame otherTarget = original;
     otherTarget.target = 4;
     check.RecordReceived(4, otherTarget, 2000);
 
-    PlayerFrame otherTime = original;
+    Frame otherTime = original;
     otherTime.value[8] = static_cast<char>(otherTime.value[8] ^ 0x10);
     check.RecordReceived(3, otherTime, 2000);
 
-    PlayerFrame unknownSequence = EncodeLoadFrame(LoadFrame{2, 99, 3, 1000});
+    Frame unknownSequence = EncodeLoadFrame(LoadFrame{2, 99, 3, 1000});
     check.RecordReceived(3, unknownSequence, 2000);
 
-    PlayerFrame noStamp;
+    Frame noStamp;
     noStamp.target = 3;
     noStamp.value = "hello";
     check.RecordReceived(3, noStamp, 2000);
@@ -138,7 +138,7 @@ TEST_F(DeliveryCheckTest, KeepsTheOrderOfEachSenderApart) {
 TEST(LoadStamp, EncodesFramesThatFitAndCarryTheirStamp) {
     for (std::uint32_t sequence = 0; sequence < 600; ++sequence) {
         const LoadFrame sent{513, sequence, 0, 123456789012};
-        const PlayerFrame frame = EncodeLoadFrame(sent);
+        const Frame frame = EncodeLoadFrame(sent);
         ASSERT_GE(frame.value.size(), STAMP_SIZE);
         ASSERT_LE(frame.value.size(), MAX_VALUE_LENGTH);
         ASSERT_NE(frame.id, MSG_LEAVE);

@@ -6,7 +6,7 @@
 
 namespace {
 
-PlayerFrame SentFrame(const std::string& line) {
+Frame SentFrame(const std::string& line) {
     const InputLine parsed = ParseInputLine(line);
     EXPECT_EQ(parsed.action, InputAction::Send) << line << ": " << parsed.error;
     return parsed.frame;
@@ -21,7 +21,7 @@ void ExpectMalformed(const std::string& line) {
 }  // namespace
 
 TEST(InputLine, ReadsTargetIdAndTheRestOfTheLineAsValue) {
-    const PlayerFrame frame = SentFrame("4 7 hello there  ");
+    const Frame frame = SentFrame("4 7 hello there  ");
     EXPECT_EQ(frame.target, 4);
     EXPECT_EQ(frame.id, 7);
     EXPECT_EQ(frame.value, "hello there  ");

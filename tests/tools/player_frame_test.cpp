@@ -1,4 +1,4 @@
-#include "tools/common/PlayerFrame.h"
+#include "protocol/FrameSocket.h"
 
 #include "sync/Clock.h"
 
@@ -57,7 +57,7 @@ TEST(TakeFrame, WaitsForTheWholeFrameAndLeavesTheNextBuffered) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.accepted);
     const std::string frame = Bytes({7, 0x01, 0x02, 3}) + "abc";
-    PlayerFrame taken;
+    Frame taken;
     std::uint32_t written = 0;
     // Every prefix of the frame is not yet a frame.
     for (std::size_t cut = 1; cut < frame.size(); ++cut) {
@@ -85,14 +85,14 @@ TEST(TakeFrame, WaitsForTheWholeFrameAndLeavesTheNextBuffered) {
 TEST(TakeFrame, SendFrameWritesWhatTakeFrameReads) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.accepted);
-    PlayerFrame sent;
+    Frame sent;
     sent.id = 200;
     sent.target = 65535;
     sent.value = std::string(255, '\0');
     sent.value[254] = 'z';
     ASSERT_EQ(SendFrame(pair.client, sent), 0);
     ASSERT_TRUE(pair.AwaitBuffered(259));
-    PlayerFrame taken;
+    Frame taken;
     ASSERT_TRUE(TakeFrame(*pair.accepted, taken));
     EXPECT_EQ(taken.id, sent.id);
     EXPECT_EQ(taken.target, sent.target);
@@ -103,7 +103,7 @@ TEST(TakeFrame, SendFrameWritesWhatTakeFrameReads) {
 }
 
 TEST(DescribeFrame, EscapesControlBytesAndShowsTheLength) {
-    PlayerFrame frame;
+    Frame frame;
     frame.id = 7;
     frame.target = 4;
     frame.value = std::string("a\tb\0c\x7f\xe9", 7);

@@ -1,6 +1,6 @@
 #include "tools/client/InputLine.h"
 
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
 
 #include <cstdint>
 
@@ -63,7 +63,7 @@ InputLine ParseInputLine(std::string_view line) {
 
     std::string_view rest = line;
     const std::string_view targetWord = TakeWord(rest);
-    PlayerFrame frame;
+    Frame frame;
     if (!ParseTarget(targetWord, frame.target)) {
         return Malformed("the target '" + std::string(targetWord) +
                          "' is not a player id (0-65535), 'all' or 'server'");

@@ -1,10 +1,10 @@
 #include "net/NetSocket.h"
 #include "net/ProcessSetup.h"
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
+#include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
 #include "tools/client/InputLine.h"
 #include "tools/client/LineReader.h"
-#include "tools/common/PlayerFrame.h"
 
 #include <cstdio>
 #include <cstring>
@@ -35,7 +35,7 @@ void PrintUsage(std::FILE* out) {
 
 // Waits for the two welcome frames: the player id, then the server clock.
 bool AwaitGreeting(NetSocket& server) {
-    PlayerFrame frames[2];
+    Frame frames[2];
     int received = 0;
     for (unsigned waited = 0; waited < GREETING_TIMEOUT_MS; waited += POLL_INTERVAL_MS) {
         while (received < 2 && TakeFrame(server, frames[received])) {
@@ -60,7 +60,7 @@ bool AwaitGreeting(NetSocket& server) {
 }
 
 void PrintReceivedFrames(NetSocket& server) {
-    PlayerFrame frame;
+    Frame frame;
     bool printed = false;
     while (TakeFrame(server, frame)) {
         std::printf("received %s\n", DescribeFrame(frame).c_str());
@@ -73,7 +73,7 @@ void PrintReceivedFrames(NetSocket& server) {
 
 // Sends the leave message and waits for the server to close the connection.
 void Leave(NetSocket& server) {
-    PlayerFrame leave;
+    Frame leave;
     leave.id = MSG_LEAVE;
     leave.target = SERVER_ID;
     SendFrame(server, leave);
@@ -123,8 +123,8 @@ int main(int argc, char** argv) {
     }
     IgnoreBrokenPipeSignal();
     const char* host = argv[1];
-    const std::string address = sockets::AddressToText(
-        NetSocket::MakeAddress(host, static_cast<std::uint16_t>(port)).address);
+    const std::string address =
+        NetSocket::AddressText(NetSocket::MakeAddress(host, static_cast<std::uint16_t>(port)));
     std::printf("Connecting to %s (%s) port %u.\n", host, address.c_str(),
                 static_cast<unsigned>(port));
     std::fflush(stdout);

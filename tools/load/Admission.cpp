@@ -1,8 +1,8 @@
 #include "tools/load/Admission.h"
 
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
+#include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
-#include "tools/common/PlayerFrame.h"
 
 namespace {
 
@@ -17,7 +17,7 @@ std::unique_ptr<NetSocket> JoinServer(std::uint16_t port, unsigned timeoutMs, Pl
         error = "could not connect to 127.0.0.1 port " + std::to_string(port);
         return nullptr;
     }
-    PlayerFrame greeting[2];
+    Frame greeting[2];
     int received = 0;
     const std::uint32_t start = TickCount();
     while (received < 2) {

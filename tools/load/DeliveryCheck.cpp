@@ -31,7 +31,7 @@ long DeliveryCheck::ReceiverSlot(const SentRecord& record, PlayerId receiver) co
     return static_cast<long>(entry->second);
 }
 
-void DeliveryCheck::RecordReceived(PlayerId receiver, const PlayerFrame& frame,
+void DeliveryCheck::RecordReceived(PlayerId receiver, const Frame& frame,
                                    std::int64_t receivedMicros) {
     LoadFrame stamp;
     if (!ReadStamp(frame.value, stamp)) {
@@ -44,7 +44,7 @@ void DeliveryCheck::RecordReceived(PlayerId receiver, const PlayerFrame& frame,
         return;
     }
     SentRecord& record = found->second;
-    const PlayerFrame expected = EncodeLoadFrame(record.frame);
+    const Frame expected = EncodeLoadFrame(record.frame);
     if (frame.id != expected.id || frame.target != expected.target ||
         frame.value != expected.value) {
         ++counts.corrupted;

@@ -1,6 +1,6 @@
 #include "tools/load/LoadOptions.h"
 
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -8,9 +8,9 @@ void PutLittleEndian(std::string& out, std::uint64_t value, int bytes) {
     }
 }
 
-std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, int bytes) {
+std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, std::size_t bytes) {
     std::uint64_t value = 0;
-    for (int index = 0; index < bytes; ++index) {
+    for (std::size_t index = 0; index < bytes; ++index) {
         value |= static_cast<std::uint64_t>(static_cast<unsigned char>(in[offset + index]))
                  << (8 * index);
     }
@@ -19,8 +19,8 @@ std::uint64_t GetLittleEndian(std::string_view in, std::size_t offset, int bytes
 
 }  // namespace
 
-PlayerFrame EncodeLoadFrame(const LoadFrame& frame) {
-    PlayerFrame wire;
+Frame EncodeLoadFrame(const LoadFrame& frame) {
+    Frame wire;
     wire.id = static_cast<std::uint8_t>(1 + frame.sequence % 254);
     wire.target = frame.target;
     wire.value.reserve(MAX_VALUE_LENGTH);

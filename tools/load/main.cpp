@@ -1,7 +1,7 @@
 #include "net/NetSocket.h"
 #include "net/ProcessSetup.h"
+#include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
-#include "tools/common/PlayerFrame.h"
 #include "tools/load/Admission.h"
 #include "tools/load/DeliveryCheck.h"
 #include "tools/load/LatencySummary.h"
@@ -86,7 +86,7 @@ std::vector<LoadPlayer> AdmitPlayers(const LoadOptions& options) {
 
 // Every player sends a leave message and closes.
 void LeaveServer(std::vector<LoadPlayer>& players) {
-    PlayerFrame leave;
+    Frame leave;
     leave.id = MSG_LEAVE;
     leave.target = SERVER_ID;
     for (LoadPlayer& player : players) {
@@ -109,7 +109,7 @@ bool HoldIdle(const LoadOptions& options, std::vector<LoadPlayer>& players) {
         SleepMilliseconds(std::min(CHECK_INTERVAL_MS, left));
         lost = 0;
         for (LoadPlayer& player : players) {
-            lost += player.endpoint->IsConnected() ? 0 : 1;
+            lost += player.endpoint->IsConnected() ? 0u : 1u;
         }
         std::printf("%4.0f s: %zu of %zu connections lost\n", Seconds(NowMicros() - start), lost,
                     players.size());
@@ -246,7 +246,7 @@ private:
     }
 
     void ReceiveAll() {
-        PlayerFrame frame;
+        Frame frame;
         for (LoadPlayer& player : players) {
             while (TakeFrame(*player.endpoint, frame)) {
                 check.RecordReceived(player.id, frame, NowMicros());

@@ -19,6 +19,7 @@ void SweepPlayers(ServerState& state);
 std::vector<PlayerId> ReportedPlayers(ServerState& state);
 // Announces the departure, closes and frees the endpoint and drops the entry. Returns the entry
 // that followed it, where the calling walk goes on.
-PlayerRegistry::iterator RemovePlayer(ServerState& state, PlayerRegistry::iterator entry);
+PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
+                                            PlayerRegistry::const_iterator entry);
 // The lowest id from FIRST_PLAYER_ID that has no entry, or none when every id is taken.
 std::optional<PlayerId> LowestFreePlayerId(const PlayerRegistry& registry);

@@ -2,7 +2,7 @@
 
 #include "net/ByteBuffer.h"
 #include "net/SocketAddress.h"
-#include "net/SocketOps.h"
+#include "net/SocketHandle.h"
 #include "sync/Mutex.h"
 #include "sync/Thread.h"
 
@@ -66,6 +66,7 @@ public:
 
     // Addresses as dotted-decimal text; empty when there is none.
     static std::string LocalHostAddress();
+    static std::string AddressText(const SocketAddress& address);
     std::string PeerAddress();
 
     // Sends `len` bytes: on a stream endpoint, bytes the socket cannot take at once are kept and

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "server/RelayMessage.h"
-#include "tools/common/PlayerFrame.h"
+#include "protocol/Frame.h"
 
 #include <cstdint>
 #include <string>
@@ -25,7 +24,7 @@ inline constexpr std::size_t STAMP_SIZE = 16;
 // The frame as it goes on the wire: a message id from 1 to 254 and a value of 16 to 255 bytes
 // (the stamp, then filler bytes of every value), both derived from the sender and sequence, so
 // that a receiver can rebuild the exact frame.
-PlayerFrame EncodeLoadFrame(const LoadFrame& frame);
+Frame EncodeLoadFrame(const LoadFrame& frame);
 
 // Reads sender, sequence and send time from a value's stamp; false when the value has none.
 bool ReadStamp(std::string_view value, LoadFrame& frame);

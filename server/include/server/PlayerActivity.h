@@ -2,8 +2,8 @@
 
 #include "net/NetSocket.h"
 #include "net/ReadinessSet.h"
+#include "protocol/Frame.h"
 #include "server/PlayerIdSet.h"
-#include "server/RelayMessage.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tools/common/PlayerFrame.h"
+#include "protocol/Frame.h"
 
 #include <string>
 #include <string_view>
@@ -17,7 +17,7 @@ enum class InputAction { Nothing, Send, Leave, Help, Malformed };
 struct InputLine {
     InputAction action = InputAction::Nothing;
     // The frame to send, for Send.
-    PlayerFrame frame;
+    Frame frame;
     // Why the line is malformed, for Malformed.
     std::string error;
 };

@@ -34,7 +34,7 @@ public:
     explicit DeliveryCheck(const std::vector<PlayerId>& players);
 
     void RecordSent(const LoadFrame& frame);
-    void RecordReceived(PlayerId receiver, const PlayerFrame& frame, std::int64_t receivedMicros);
+    void RecordReceived(PlayerId receiver, const Frame& frame, std::int64_t receivedMicros);
 
     const DeliveryCounts& Counts() const { return counts; }
     bool AllDelivered() const { return counts.delivered == counts.expected; }

@@ -1,4 +1,4 @@
-#include "server/DecimalNumber.h"
+#include "protocol/DecimalNumber.h"
 
 bool ParseDecimal(std::string_view text, std::uint64_t largest, std::uint64_t& value) {
     if (text.empty()) {

@@ -1,12 +1,7 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
 #include <string_view>
-
-// Prints one console text and flushes it, so that a pipe or log sees it at once.
-void ConsolePrint(std::FILE* console, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
 
 // The value as shown to the operator: the text up to its first NUL, with the control bytes
 // 0x01 to 0x1F and 0x7F written as \xNN so that a player cannot drive the operator's terminal.

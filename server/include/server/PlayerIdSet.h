@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server/RelayMessage.h"
+#include "protocol/Frame.h"
 
 #include <array>
 #include <cstdint>

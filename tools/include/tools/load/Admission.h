@@ -1,7 +1,7 @@
 #pragma once
 
 #include "net/NetSocket.h"
-#include "server/RelayMessage.h"
+#include "protocol/Frame.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,28 +1,20 @@
 #pragma once
 
 #include "net/NetSocket.h"
-#include "server/PlayerActivity.h"
-#include "server/RelayMessage.h"
+#include "protocol/Frame.h"
+#include "server/PlayerRegistry.h"
 
 #include <cstdio>
-#include <map>
-#include <memory>
-
-// The connected players by id, walked in ascending id order. Each entry owns its endpoint; an
-// entry without one is tolerated and removed by the sweep.
-using PlayerRegistry = std::map<PlayerId, std::unique_ptr<NetSocket>>;
 
 // Everything a running server holds. The program keeps one with static storage duration; tests
 // make their own and drive passes on it.
 struct ServerState {
     bool displayMessages = false;
     // The message the dispatch phase is handling.
-    RelayMessage message;
+    Frame message;
     // Declared before the registry, so that the players' endpoints go first at teardown.
     NetSocket listener;
     PlayerRegistry registry;
-    // Which players a pass has to visit.
-    PlayerActivity activity;
     // Relayed frames are written to each player once, at the end of the pass; with this set,
     // each is written at once, one send per frame and receiver, as the relay once did. Only
     // benchmarks set it, to measure what writing once per pass saves.

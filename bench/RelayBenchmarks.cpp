@@ -219,6 +219,32 @@ void FanIn(benchmark::State& state, std::size_t players, Writes writes) {
     TimePassesAfterSends(state, players, frames, writes);
 }
 
+// The writing half of FanIn, without the reads: `players` frames relayed to player 2, then the
+// writes that end the pass.
+void FanInWrites(benchmark::State& state, std::size_t players, Writes writes) {
+    LoopbackRelay* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    WritesUnderTest counted(*relay, writes);
+    const Frame frame{9, FIRST_PLAYER_ID, std::string(MAX_VALUE_LENGTH, 'h')};
+    for (auto _ : state) {
+        counted.StartTimed();
+        for (std::size_t sender = 0; sender < players; ++sender) {
+            SendRelayMessage(relay->Server(), frame,
+                             static_cast<PlayerId>(FIRST_PLAYER_ID + sender));
+        }
+        FlushPlayerOutput(relay->Server());
+        counted.EndTimed();
+        state.PauseTiming();
+        DrainEverything(*relay);
+        state.ResumeTiming();
+    }
+    SetPerPlayer(state, players);
+    counted.Report(state);
+}
+
 // Registers `benchmark` for `players` players twice: writing once per pass, and each frame at
 // once under the name with "/write:each_frame".
 void RegisterBothWays(const std::string& name,
@@ -273,6 +299,7 @@ void RegisterRelayBenchmarks(std::size_t players) {
         ->Unit(benchmark::kMicrosecond);
     RegisterBothWays("BusyPass", BusyPass, players);
     RegisterBothWays("FanIn", FanIn, players);
+    RegisterBothWays("FanInWrites", FanInWrites, players);
 }
 
 void RegisterMemoryBenchmark(std::size_t largest) {

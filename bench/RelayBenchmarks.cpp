@@ -10,6 +10,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -90,19 +91,26 @@ void DrainEverything(LoopbackRelay& relay) {
     }
 }
 
-// One 255-byte broadcast sent to every player and written to each.
-void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes) {
+// Times `timed` on `players` players, after `prepare` (untimed; false ends the benchmark) and
+// before the clients are drained (untimed), counting the send calls of the timed part.
+void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
+                    const std::function<bool(LoopbackRelay&)>& prepare,
+                    const std::function<void(ServerState&)>& timed) {
     LoopbackRelay* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
     WritesUnderTest counted(*relay, writes);
-    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
     for (auto _ : state) {
+        state.PauseTiming();
+        if (!prepare(*relay)) {
+            state.SkipWithError("the frames did not all reach the server");
+            return;
+        }
+        state.ResumeTiming();
         counted.StartTimed();
-        SendRelayMessage(relay->Server(), frame, 0);
-        FlushPlayerOutput(relay->Server());
+        timed(relay->Server());
         counted.EndTimed();
         state.PauseTiming();
         DrainEverything(*relay);
@@ -110,6 +118,24 @@ void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes
     }
     SetPerPlayer(state, players);
     counted.Report(state);
+}
+
+// Times `relayFrames` followed by the writes that end a pass, on `players` players.
+void TimeRelayAndWrites(benchmark::State& state, std::size_t players, Writes writes,
+                        const std::function<void(ServerState&)>& relayFrames) {
+    TimeWithDrains(
+        state, players, writes, [](LoopbackRelay&) { return true; },
+        [&](ServerState& server) {
+            relayFrames(server);
+            FlushPlayerOutput(server);
+        });
+}
+
+// One 255-byte broadcast sent to every player and written to each.
+void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes) {
+    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
+    TimeRelayAndWrites(state, players, writes,
+                       [&](ServerState& server) { SendRelayMessage(server, frame, 0); });
 }
 
 // A frame with a full-length value of `fill` bytes, as its bytes on the wire.
@@ -165,32 +191,16 @@ bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
 void TimePassesAfterSends(benchmark::State& state, std::size_t players,
                           const std::vector<std::vector<std::uint8_t>>& frames,
                           Writes writes = Writes::OncePerPass) {
-    LoopbackRelay* relay = RelayWith(players);
-    if (relay == nullptr) {
-        state.SkipWithError("the players could not be connected");
-        return;
-    }
-    WritesUnderTest counted(*relay, writes);
-    for (auto _ : state) {
-        state.PauseTiming();
-        for (std::size_t index = 0; index < frames.size(); ++index) {
-            relay->Client(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
-                                      0, nullptr);
-        }
-        if (!WaitUntilReported(*relay, frames.size())) {
-            state.SkipWithError("the frames did not all reach the server");
-            return;
-        }
-        state.ResumeTiming();
-        counted.StartTimed();
-        ServerPass(relay->Server());
-        counted.EndTimed();
-        state.PauseTiming();
-        DrainEverything(*relay);
-        state.ResumeTiming();
-    }
-    SetPerPlayer(state, players);
-    counted.Report(state);
+    TimeWithDrains(
+        state, players, writes,
+        [&](LoopbackRelay& relay) {
+            for (std::size_t index = 0; index < frames.size(); ++index) {
+                relay.Client(index).Send(frames[index].data(),
+                                         static_cast<int>(frames[index].size()), 0, nullptr);
+            }
+            return WaitUntilReported(relay, frames.size());
+        },
+        [](ServerState& server) { ServerPass(server); });
 }
 
 // One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
@@ -222,27 +232,12 @@ void FanIn(benchmark::State& state, std::size_t players, Writes writes) {
 // The writing half of FanIn, without the reads: `players` frames relayed to player 2, then the
 // writes that end the pass.
 void FanInWrites(benchmark::State& state, std::size_t players, Writes writes) {
-    LoopbackRelay* relay = RelayWith(players);
-    if (relay == nullptr) {
-        state.SkipWithError("the players could not be connected");
-        return;
-    }
-    WritesUnderTest counted(*relay, writes);
     const Frame frame{9, FIRST_PLAYER_ID, std::string(MAX_VALUE_LENGTH, 'h')};
-    for (auto _ : state) {
-        counted.StartTimed();
+    TimeRelayAndWrites(state, players, writes, [&](ServerState& server) {
         for (std::size_t sender = 0; sender < players; ++sender) {
-            SendRelayMessage(relay->Server(), frame,
-                             static_cast<PlayerId>(FIRST_PLAYER_ID + sender));
+            SendRelayMessage(server, frame, 0);
         }
-        FlushPlayerOutput(relay->Server());
-        counted.EndTimed();
-        state.PauseTiming();
-        DrainEverything(*relay);
-        state.ResumeTiming();
-    }
-    SetPerPlayer(state, players);
-    counted.Report(state);
+    });
 }
 
 // Registers `benchmark` for `players` players twice: writing once per pass, and each frame at

@@ -24,6 +24,17 @@ struct SlowReaderPair {
         accepted = AcceptOne(listener);
         return peer->Connected() && accepted != nullptr;
     }
+
+    // Writes the kept output as the peer makes room; false when some is still kept after a
+    // minute.
+    bool FlushWhileThePeerReads() {
+        return WaitFor(
+            [&] {
+                accepted->FlushPending();
+                return accepted->PendingOutput() == 0;
+            },
+            60000);
+    }
 };
 
 inline constexpr std::size_t CHUNK = 64 * 1024;
@@ -155,12 +166,7 @@ TEST(NetSocketSendTest, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
 
     std::optional<std::vector<std::uint8_t>> received;
     std::thread reader([&] { received = pair.peer->ReadExactly(sent, 60000); });
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            pair.accepted->FlushPending();
-            return pair.accepted->PendingOutput() == 0;
-        },
-        60000));
+    EXPECT_TRUE(pair.FlushWhileThePeerReads());
     reader.join();
     ASSERT_TRUE(received.has_value());
     EXPECT_TRUE(std::equal(received->begin(), received->end(), data.begin()));
@@ -198,14 +204,23 @@ TEST(NetSocketSendTest, SendingToAResetPeerFailsWithoutEndingTheProcess) {
     EXPECT_FALSE(pair.accepted->IsConnected());
 }
 
-TEST(NetSocketSendTest, ASendWhileOutputIsKeptGoesBehindItThoughTheSocketHasRoomAgain) {
-    SlowReaderPair pair;
-    ASSERT_TRUE(pair.Connect());
-    const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 13);
-    const std::size_t sent = KeepSomeThenMakeRoom(pair, data);
-    ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
-    const std::size_t kept = pair.accepted->PendingOutput();
+// An endpoint that keeps output of its own while its socket has room again.
+class KeptOutputWithRoom : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pair.Connect());
+        sent = KeepSomeThenMakeRoom(pair, data);
+        ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
+        kept = pair.accepted->PendingOutput();
+    }
 
+    SlowReaderPair pair;
+    const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 13);
+    std::size_t sent = 0;
+    std::size_t kept = 0;
+};
+
+TEST_F(KeptOutputWithRoom, ASendGoesBehindTheKeptOutput) {
     const std::vector<std::uint8_t> newer = {'n', 'e', 'w'};
     ASSERT_EQ(pair.accepted->Send(newer.data(), 3, 0, nullptr), 0);
     ASSERT_EQ(pair.accepted->FlushPending(), 0);
@@ -215,14 +230,7 @@ TEST(NetSocketSendTest, ASendWhileOutputIsKeptGoesBehindItThoughTheSocketHasRoom
     EXPECT_TRUE(pair.peer->NothingArrives(100));
 }
 
-TEST(NetSocketSendTest, CloseWritesTheKeptOutputBeforeTheEnd) {
-    SlowReaderPair pair;
-    ASSERT_TRUE(pair.Connect());
-    const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 17);
-    const std::size_t sent = KeepSomeThenMakeRoom(pair, data);
-    ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
-    const std::size_t kept = pair.accepted->PendingOutput();
-
+TEST_F(KeptOutputWithRoom, CloseWritesTheKeptOutputBeforeTheEnd) {
     ASSERT_EQ(pair.accepted->Close(), 0);
     EXPECT_EQ(pair.peer->ReadExactly(kept), TailOf(data, sent, kept));
     EXPECT_TRUE(pair.peer->ClosedByPeer());
@@ -251,12 +259,7 @@ TEST(NetSocketSendTest, SendLaterKeepsBytesUntilFlushedAndCountsOnlyWhatTheSocke
         EXPECT_LE(pair.accepted->PendingOutput(), SEND_PENDING_LIMIT);
         sent += length;
     }
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            pair.accepted->FlushPending();
-            return pair.accepted->PendingOutput() == 0;
-        },
-        60000));
+    EXPECT_TRUE(pair.FlushWhileThePeerReads());
     reader.join();
     ASSERT_TRUE(received.has_value());
     EXPECT_TRUE(*received == data);

@@ -1,12 +1,12 @@
 #include "bench/RelayBenchmarks.h"
 
-#include "bench/LoopbackRelay.h"
-#include "bench/ProcessStats.h"
 #include "bench/RawServerEnds.h"
 #include "bench/SendCounter.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
 #include "sync/Clock.h"
+#include "testing/ProcessStats.h"
+#include "testing/RelayHarness.h"
 
 #include <benchmark/benchmark.h>
 
@@ -17,15 +17,23 @@
 
 namespace {
 
+// The console lines of admissions and departures are not what is measured.
+constexpr auto CONSOLE = MemoryConsole::Kind::Discarded;
+
+// Bytes of this process's memory that are resident now.
+std::size_t ResidentBytes() {
+    return static_cast<std::size_t>(ResidentKilobytes(ThisProcess()).value_or(0)) * 1024;
+}
+
 // Building thousands of connections takes far longer than one pass, so the benchmarks for one
 // player count share one relay, built when the count changes.
-LoopbackRelay* RelayWith(std::size_t players) {
-    static std::unique_ptr<LoopbackRelay> relay;
-    if (relay && relay->Players() == players) {
+RelayHarness* RelayWith(std::size_t players) {
+    static std::unique_ptr<RelayHarness> relay;
+    if (relay && relay->GrownPlayers() == players) {
         return relay.get();
     }
     relay.reset();
-    relay = std::make_unique<LoopbackRelay>();
+    relay = std::make_unique<RelayHarness>(false, CONSOLE);
     if (!relay->GrowTo(players)) {
         relay.reset();
     }
@@ -42,13 +50,13 @@ void SetPerPlayer(benchmark::State& state, std::size_t players) {
 
 // One pass of the server with every player connected and silent.
 void IdlePass(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
     for (auto _ : state) {
-        ServerPass(relay->Server());
+        ServerPass(relay->state);
     }
     SetPerPlayer(state, players);
 }
@@ -60,10 +68,10 @@ enum class Writes { OncePerPass, EachFrame };
 // Sets the relay's way of writing for one benchmark and counts its send calls.
 class WritesUnderTest {
 public:
-    WritesUnderTest(LoopbackRelay& measured, Writes writes) : relay(measured) {
-        relay.Server().writeEachFrame = writes == Writes::EachFrame;
+    WritesUnderTest(RelayHarness& measured, Writes writes) : relay(measured) {
+        relay.state.writeEachFrame = writes == Writes::EachFrame;
     }
-    ~WritesUnderTest() { relay.Server().writeEachFrame = false; }
+    ~WritesUnderTest() { relay.state.writeEachFrame = false; }
     WritesUnderTest(const WritesUnderTest&) = delete;
     WritesUnderTest& operator=(const WritesUnderTest&) = delete;
 
@@ -76,27 +84,27 @@ public:
     }
 
 private:
-    LoopbackRelay& relay;
+    RelayHarness& relay;
     std::uint64_t before = 0;
     std::uint64_t sends = 0;
 };
 
 // Reads what the clients have received; output the server still keeps for them is written,
 // untimed, until none is left, so that no player falls behind from one iteration to the next.
-void DrainEverything(LoopbackRelay& relay) {
-    relay.DrainClients();
-    while (!relay.Server().registry.Activity().keptOutput.Empty()) {
-        FlushPlayerOutput(relay.Server());
-        relay.DrainClients();
+void DrainEverything(RelayHarness& relay) {
+    relay.DrainGrownClients();
+    while (!relay.state.registry.Activity().keptOutput.Empty()) {
+        FlushPlayerOutput(relay.state);
+        relay.DrainGrownClients();
     }
 }
 
 // Times `timed` on `players` players, after `prepare` (untimed; false ends the benchmark) and
 // before the clients are drained (untimed), counting the send calls of the timed part.
 void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
-                    const std::function<bool(LoopbackRelay&)>& prepare,
+                    const std::function<bool(RelayHarness&)>& prepare,
                     const std::function<void(ServerState&)>& timed) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
@@ -110,7 +118,7 @@ void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
         }
         state.ResumeTiming();
         counted.StartTimed();
-        timed(relay->Server());
+        timed(relay->state);
         counted.EndTimed();
         state.PauseTiming();
         DrainEverything(*relay);
@@ -124,7 +132,7 @@ void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
 void TimeRelayAndWrites(benchmark::State& state, std::size_t players, Writes writes,
                         const std::function<void(ServerState&)>& relayFrames) {
     TimeWithDrains(
-        state, players, writes, [](LoopbackRelay&) { return true; },
+        state, players, writes, [](RelayHarness&) { return true; },
         [&](ServerState& server) {
             relayFrames(server);
             FlushPlayerOutput(server);
@@ -149,12 +157,12 @@ std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill)
 // The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
 // server end of each player's connection, without the relay.
 void RawSendFloor(benchmark::State& state, std::size_t players) {
-    LoopbackRelay* relay = RelayWith(players);
+    RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
-    const RawServerEnds ends(relay->Server().listener.LocalPort());
+    const RawServerEnds ends(relay->state.listener.LocalPort());
     if (ends.Count() != players) {
         state.SkipWithError("the server ends of the connections were not all found");
         return;
@@ -164,7 +172,7 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
     for (auto _ : state) {
         whole += ends.SendToEach(frame.data(), frame.size());
         state.PauseTiming();
-        relay->DrainClients();
+        relay->DrainGrownClients();
         state.ResumeTiming();
     }
     if (whole != players * static_cast<std::size_t>(state.iterations())) {
@@ -175,10 +183,10 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
 
 // Waits until the relay's readiness test reports at least `count` players, so that what they
 // sent is in the server's sockets before a pass is timed; false when it does not in 10 s.
-bool WaitUntilReported(LoopbackRelay& relay, std::size_t count) {
+bool WaitUntilReported(RelayHarness& relay, std::size_t count) {
     const std::uint32_t start = TickCount();
     std::vector<PlayerId> reported;
-    while (!relay.Server().registry.Activity().Reported(reported) || reported.size() < count) {
+    while (!relay.state.registry.Activity().Reported(reported) || reported.size() < count) {
         if (TickCount() - start > 10000) {
             return false;
         }
@@ -193,10 +201,10 @@ void TimePassesAfterSends(benchmark::State& state, std::size_t players,
                           Writes writes = Writes::OncePerPass) {
     TimeWithDrains(
         state, players, writes,
-        [&](LoopbackRelay& relay) {
+        [&](RelayHarness& relay) {
             for (std::size_t index = 0; index < frames.size(); ++index) {
-                relay.Client(index).Send(frames[index].data(),
-                                         static_cast<int>(frames[index].size()), 0, nullptr);
+                relay.GrownClient(index).Send(frames[index].data(),
+                                              static_cast<int>(frames[index].size()), 0, nullptr);
             }
             return WaitUntilReported(relay, frames.size());
         },
@@ -257,7 +265,7 @@ void RegisterBothWays(const std::string& name,
 // connection are in this process.
 void ResidentMemory(benchmark::State& state, std::size_t largest) {
     for (auto _ : state) {
-        LoopbackRelay relay;
+        RelayHarness relay(false, CONSOLE);
         const std::size_t empty = ResidentBytes();
         std::size_t previousPlayers = 0;
         std::size_t previousBytes = empty;

@@ -1,6 +1,6 @@
-#include "bench/ProcessStats.h"
 #include "bench/RelayBenchmarks.h"
 #include "net/ProcessSetup.h"
+#include "testing/ProcessStats.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 #include "fuzz/FuzzScript.h"
-#include "fuzz/RelayHarness.h"
+#include "fuzz/ScriptCheck.h"
 #include "net/ProcessSetup.h"
 
 #include <cstddef>

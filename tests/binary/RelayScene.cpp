@@ -12,10 +12,10 @@ void RelayScene::Start(bool display) {
     ASSERT_EQ(server.WaitForOutputSize(expectedConsole.size()), expectedConsole);
 }
 
-TestClient& RelayScene::Join(std::uint16_t expectedId) {
+LoopbackClient& RelayScene::Join(std::uint16_t expectedId) {
     auto& slot = players[expectedId];
-    slot = std::make_unique<TestClient>(port);
-    TestClient& client = *slot;
+    slot = std::make_unique<LoopbackClient>(port);
+    LoopbackClient& client = *slot;
     EXPECT_TRUE(client.Connected());
     const std::optional<Frame> idFrame = client.ReadFrame(WAIT_MS);
     const std::optional<Frame> clockFrame = client.ReadFrame(WAIT_MS);
@@ -43,7 +43,7 @@ void RelayScene::StartWithPlayers(bool display, int count) {
     }
 }
 
-TestClient& RelayScene::Player(std::uint16_t id) {
+LoopbackClient& RelayScene::Player(std::uint16_t id) {
     return *players.at(id);
 }
 
@@ -64,7 +64,7 @@ std::vector<std::uint8_t> Bytes(std::initializer_list<int> values) {
     return bytes;
 }
 
-std::vector<Frame> ReadFramesUntilSeen(TestClient& client, const std::vector<Frame>& wanted) {
+std::vector<Frame> ReadFramesUntilSeen(LoopbackClient& client, const std::vector<Frame>& wanted) {
     std::vector<Frame> frames;
     const auto allSeen = [&] {
         return std::all_of(wanted.begin(), wanted.end(), [&](const Frame& frame) {

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "testing/LoopbackClient.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -25,10 +25,10 @@ protected:
     void Start(bool display);
     // Connects a client and checks that it is greeted as player `expectedId` and listed. A
     // client that held the id before is dropped.
-    TestClient& Join(std::uint16_t expectedId);
+    LoopbackClient& Join(std::uint16_t expectedId);
     // Starts the server and joins players 2 to count + 1.
     void StartWithPlayers(bool display, int count);
-    TestClient& Player(std::uint16_t id);
+    LoopbackClient& Player(std::uint16_t id);
 
     // Adds `more` to the expected transcript and checks the whole console against it.
     void ExpectConsole(const std::string& more);
@@ -41,9 +41,9 @@ protected:
     std::string expectedConsole;
 
 private:
-    std::map<std::uint16_t, std::unique_ptr<TestClient>> players;
+    std::map<std::uint16_t, std::unique_ptr<LoopbackClient>> players;
 };
 
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> values);
 // Frames read until each of `wanted` has been among them, or until a read fails.
-std::vector<Frame> ReadFramesUntilSeen(TestClient& client, const std::vector<Frame>& wanted);
+std::vector<Frame> ReadFramesUntilSeen(LoopbackClient& client, const std::vector<Frame>& wanted);

@@ -1,11 +1,11 @@
 // The operator's console dialogue of the real binary, driven through its standard input and
 // compared byte for byte.
 
+#include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
 #include "tests/support/PortHolder.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -28,12 +28,13 @@ std::string Repeated(std::string_view text, int times) {
 
 TEST(ConsoleDialogue, PrintsBannerQuestionsAndListeningLineExactly) {
     ServerProcess server;
-    const std::uint16_t port = ServerProcess::FreePort();
-    server.WriteInput(std::to_string(port) + "\nn\n");
+    const std::uint16_t port =
+        server.ListenWith([](std::uint16_t chosen) { return std::to_string(chosen) + "\nn\n"; });
+    ASSERT_NE(port, 0) << server.Output();
     const std::string expected = ListeningTranscript(std::to_string(port));
     EXPECT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
     EXPECT_FALSE(server.WaitForExit(0).has_value());
@@ -41,13 +42,14 @@ TEST(ConsoleDialogue, PrintsBannerQuestionsAndListeningLineExactly) {
 
 TEST(ConsoleDialogue, PortAbove65535ListensOnLowBitsAndEchoesWholeNumber) {
     ServerProcess server;
-    const std::uint16_t port = ServerProcess::FreePort();
+    const std::uint16_t port = server.ListenWith(
+        [](std::uint16_t chosen) { return std::to_string(65536u + chosen) + "\nn\n"; });
+    ASSERT_NE(port, 0) << server.Output();
     const std::string typed = std::to_string(65536u + port);
-    server.WriteInput(typed + "\nn\n");
     const std::string expected = ListeningTranscript(typed);
     ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }
@@ -83,6 +85,9 @@ TEST(ConsoleDialogue, PortInUseEchoesWholeNumberAndExitsZeroAtEndOfInput) {
 }
 
 TEST(ConsoleDialogue, EndOfInputBeforeAPortExitsOneWithoutOpeningAnything) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << NEEDS_NATIVE_SERVER;
+    }
     ServerProcess server;
     const std::string question = std::string(BANNER) + std::string(PORT_QUESTION);
     ASSERT_EQ(server.WaitForOutputSize(question.size(), WAIT_MS), question);
@@ -110,13 +115,16 @@ class RejectedPortReply : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(RejectedPortReply, AsksForThePortAgain) {
     ServerProcess server;
-    const std::uint16_t port = ServerProcess::FreePort();
-    server.WriteInput(std::string(GetParam()) + "\n" + std::to_string(port) + "\nn\n");
+    const std::string rejected = GetParam();
+    const std::uint16_t port = server.ListenWith([&rejected](std::uint16_t chosen) {
+        return rejected + "\n" + std::to_string(chosen) + "\nn\n";
+    });
+    ASSERT_NE(port, 0) << server.Output();
     const std::string expected = std::string(BANNER) + std::string(PORT_QUESTION) +
                                  ListeningTranscript(std::to_string(port)).substr(BANNER.size());
     ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }
@@ -127,8 +135,9 @@ INSTANTIATE_TEST_SUITE_P(NotANumber, RejectedPortReply,
 
 TEST(ConsoleDialogue, EveryRejectedReplyAsksAgain) {
     ServerProcess server;
-    const std::uint16_t port = ServerProcess::FreePort();
-    server.WriteInput("x\n-1\n\n" + std::to_string(port) + "\nn\n");
+    const std::uint16_t port = server.ListenWith(
+        [](std::uint16_t chosen) { return "x\n-1\n\n" + std::to_string(chosen) + "\nn\n"; });
+    ASSERT_NE(port, 0) << server.Output();
     const std::string expected = std::string(BANNER) + Repeated(PORT_QUESTION, 3) +
                                  ListeningTranscript(std::to_string(port)).substr(BANNER.size());
     EXPECT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
@@ -153,15 +162,14 @@ class DisplayAnswer : public ::testing::TestWithParam<DisplayCase> {};
 TEST_P(DisplayAnswer, DecidesWhetherServerMessagesAreShown) {
     const DisplayCase& answer = GetParam();
     ServerProcess server;
-    const std::uint16_t port = ServerProcess::FreePort();
-    server.WriteInput(std::to_string(port) + answer.afterPort);
-    if (answer.closeInput) {
-        server.CloseInput();
-    }
+    const std::uint16_t port = server.ListenWith(
+        [&answer](std::uint16_t chosen) { return std::to_string(chosen) + answer.afterPort; },
+        answer.closeInput);
+    ASSERT_NE(port, 0) << server.Output();
     std::string expected = ListeningTranscript(std::to_string(port));
     ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
 
-    TestClient client(port);
+    LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     ASSERT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
     std::vector<std::uint8_t> bytes = EncodeTestFrame(7, 1, "hi");

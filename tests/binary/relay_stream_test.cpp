@@ -29,7 +29,7 @@ TEST_F(Stream, FrameWrittenInManyPiecesIsRelayedOnceAndWhole) {
 
     // Single bytes through the header, then growing pieces; the last one ends the first frame
     // and carries the whole next one. The pauses let passes run between the pieces.
-    TestClient& sender = Player(3);
+    LoopbackClient& sender = Player(3);
     sender.EnableNoDelay();
     std::size_t sent = 0;
     for (std::size_t piece = 1, previous = 1; sent < bytes.size();) {
@@ -58,7 +58,7 @@ public:
     static constexpr std::size_t LIMIT_BYTES = 30u << 20;
     static constexpr auto LIMIT_TIME = 60s;
 
-    explicit Flooder(TestClient& target) : client(target) {
+    explicit Flooder(LoopbackClient& target) : client(target) {
         const std::vector<std::uint8_t> frame = EncodeTestFrame(9, 999, std::string(255, 'f'));
         while (pattern.size() + frame.size() <= 64 * 1024) {
             pattern.insert(pattern.end(), frame.begin(), frame.end());
@@ -107,7 +107,7 @@ private:
         }
     }
 
-    TestClient& client;
+    LoopbackClient& client;
     std::vector<std::uint8_t> pattern;
     std::atomic<bool> stopping{false};
     std::atomic<bool> failed{false};
@@ -116,6 +116,9 @@ private:
 };
 
 TEST_F(Stream, FloodingClientDoesNotStopOthersOrGrowTheServer) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << NEEDS_NATIVE_SERVER;
+    }
     ASSERT_NO_FATAL_FAILURE(StartWithPlayers(true, 3));
     const long memoryBefore = server.ResidentKilobytes();
     ASSERT_GT(memoryBefore, 0);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "tests/support/TestClient.h"
+#include "testing/LoopbackClient.h"
 
 #include <cstddef>
 #include <cstdint>

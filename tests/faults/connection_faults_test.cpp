@@ -1,6 +1,6 @@
 // Clients that end their connections badly, against the real server binary.
+#include "testing/LoopbackClient.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@ protected:
         ASSERT_NE(port, 0);
     }
 
-    std::unique_ptr<TestClient> Join(std::uint16_t expectedId) {
-        auto client = std::make_unique<TestClient>(port);
+    std::unique_ptr<LoopbackClient> Join(std::uint16_t expectedId) {
+        auto client = std::make_unique<LoopbackClient>(port);
         EXPECT_TRUE(client->Connected());
         EXPECT_EQ(client->ReadGreeting(5000), expectedId);
         return client;
@@ -57,7 +57,7 @@ TEST_F(ConnectionFaults, HalfClosedPlayerIsServedThenRemoved) {
 
 TEST_F(ConnectionFaults, ClientThatVanishesBeforeItsGreetingIsRemoved) {
     {
-        TestClient vanishing(port);
+        LoopbackClient vanishing(port);
         ASSERT_TRUE(vanishing.Connected());
         vanishing.Reset();
     }
@@ -65,7 +65,7 @@ TEST_F(ConnectionFaults, ClientThatVanishesBeforeItsGreetingIsRemoved) {
     EXPECT_TRUE(server.WaitForOutput("New connection from 127.0.0.1, assigned to player ID 2."));
     EXPECT_TRUE(server.WaitForOutput("Player 2 left."));
     {
-        TestClient closing(port);
+        LoopbackClient closing(port);
         ASSERT_TRUE(closing.Connected());
         closing.Close();
     }

@@ -1,7 +1,7 @@
 // The server with a small limit on open descriptors, so that accepting a connection fails.
-#include "tests/support/ProcessStats.h"
+#include "testing/LoopbackClient.h"
+#include "testing/ProcessStats.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +16,9 @@ namespace {
 constexpr int DESCRIPTOR_LIMIT = 16;
 
 TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << NEEDS_NATIVE_SERVER;
+    }
     ServerProcess server(
         {"prlimit",
          "--nofile=" + std::to_string(DESCRIPTOR_LIMIT) + ":" + std::to_string(DESCRIPTOR_LIMIT),
@@ -25,10 +28,10 @@ TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
 
     // Players are admitted until no descriptor is left; the first client that is not greeted
     // waits in the listener's queue.
-    std::vector<std::unique_ptr<TestClient>> players;
-    std::unique_ptr<TestClient> waiting;
+    std::vector<std::unique_ptr<LoopbackClient>> players;
+    std::unique_ptr<LoopbackClient> waiting;
     for (int attempt = 0; attempt < DESCRIPTOR_LIMIT + 4 && !waiting; ++attempt) {
-        auto client = std::make_unique<TestClient>(port);
+        auto client = std::make_unique<LoopbackClient>(port);
         ASSERT_TRUE(client->Connected());
         if (client->ReadGreeting(3000) == static_cast<std::uint16_t>(2 + players.size())) {
             players.push_back(std::move(client));
@@ -62,7 +65,7 @@ TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
     EXPECT_TRUE(server.WaitForOutputCount("assigned to player ID 2.", 2));
 
     // And the next one waits again.
-    TestClient another(port);
+    LoopbackClient another(port);
     ASSERT_TRUE(another.Connected());
     EXPECT_TRUE(another.NothingArrives(1000));
 }

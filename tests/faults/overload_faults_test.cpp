@@ -1,9 +1,8 @@
 // Clients that take too little or send too much, against the real server binary.
+#include "testing/LoopbackClient.h"
+#include "testing/ProcessStats.h"
 #include "tests/faults/FrameStream.h"
-#include "tests/support/ProcessStats.h"
 #include "tests/support/ServerProcess.h"
-#include "tests/support/StreamIo.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -17,16 +16,16 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-std::unique_ptr<TestClient> Join(std::uint16_t port, std::uint16_t expectedId) {
-    auto client = std::make_unique<TestClient>(port);
+std::unique_ptr<LoopbackClient> Join(std::uint16_t port, std::uint16_t expectedId) {
+    auto client = std::make_unique<LoopbackClient>(port);
     EXPECT_TRUE(client->Connected());
     EXPECT_EQ(client->ReadGreeting(5000), expectedId);
     return client;
 }
 
 // One message each way between two players; true when both arrive whole.
-bool RoundTrip(TestClient& first, std::uint16_t firstId, TestClient& second, std::uint16_t secondId,
-               int round) {
+bool RoundTrip(LoopbackClient& first, std::uint16_t firstId, LoopbackClient& second,
+               std::uint16_t secondId, int round) {
     const std::string there = "there " + std::to_string(round);
     const std::string back = "back " + std::to_string(round);
     return first.SendFrame(5, secondId, there) &&
@@ -54,8 +53,8 @@ TEST(OverloadFaults, SlowReaderIsRemovedPastTheOutputBoundWhileOthersAreServed) 
     ServerProcess server;
     const std::uint16_t port = server.StartListening(false);
     ASSERT_NE(port, 0);
-    NarrowClient slow(port);
-    ASSERT_GE(slow.Descriptor(), 0);
+    LoopbackClient slow(port, LoopbackClient::Window::Narrow);
+    ASSERT_TRUE(slow.Connected());
     ASSERT_TRUE(server.WaitForOutput("assigned to player ID 2."));
     auto first = Join(port, 3);
     auto second = Join(port, 4);
@@ -64,7 +63,7 @@ TEST(OverloadFaults, SlowReaderIsRemovedPastTheOutputBoundWhileOthersAreServed) 
     // than the 1 MiB bound in front of one player within seconds.
     constexpr int SENDERS = 50;
     constexpr int FRAMES_EACH = 150;
-    std::vector<std::unique_ptr<TestClient>> senders;
+    std::vector<std::unique_ptr<LoopbackClient>> senders;
     for (int index = 0; index < SENDERS; ++index) {
         senders.push_back(Join(port, static_cast<std::uint16_t>(5 + index)));
         ASSERT_FALSE(HasFatalFailure());
@@ -91,7 +90,7 @@ TEST(OverloadFaults, SlowReaderIsRemovedPastTheOutputBoundWhileOthersAreServed) 
     // What reached the slow reader before the cut is whole and in order; the cut itself may
     // fall inside the last frame, and then the connection ends.
     bool ended = false;
-    std::vector<std::uint8_t> bytes = ReadUntilClosed(slow.Descriptor(), 30000, ended);
+    std::vector<std::uint8_t> bytes = slow.ReadUntilClosed(30000, ended);
     EXPECT_TRUE(ended);
     std::vector<Frame> frames = TakeWholeFrames(bytes);
     EXPECT_LT(bytes.size(), 259u);
@@ -107,6 +106,9 @@ TEST(OverloadFaults, SlowReaderIsRemovedPastTheOutputBoundWhileOthersAreServed) 
 }
 
 TEST(OverloadFaults, FloodOfThirtyMegabytesIsHeldBackByFlowControl) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << NEEDS_NATIVE_SERVER;
+    }
     ServerProcess server;
     const std::uint16_t port = server.StartListening(false);
     ASSERT_NE(port, 0);
@@ -134,18 +136,17 @@ TEST(OverloadFaults, FloodOfThirtyMegabytesIsHeldBackByFlowControl) {
                 pending.insert(pending.end(), frame.begin(), frame.end());
             }
         }
-        const std::size_t taken =
-            SendWithoutWaiting(flooder->Descriptor(), pending.data(), pending.size());
+        const std::size_t taken = flooder->SendWithoutWaiting(pending.data(), pending.size());
         pending.erase(pending.begin(), pending.begin() + static_cast<std::ptrdiff_t>(taken));
         flooded += taken;
         if (taken == 0) {
-            WaitWritable(flooder->Descriptor(), 50);
+            flooder->WaitWritable(50);
         }
         if (Clock::now() >= nextRound) {
             ASSERT_TRUE(RoundTrip(*first, 3, *second, 4, rounds)) << "round " << rounds;
             ++rounds;
             nextRound = Clock::now() + std::chrono::milliseconds(500);
-            ASSERT_TRUE(ReadAvailable(reader->Descriptor(), arrived));
+            ASSERT_TRUE(reader->ReadAvailable(arrived));
             for (Frame& frame : TakeWholeFrames(arrived)) {
                 relayed.push_back(std::move(frame));
             }
@@ -162,7 +163,7 @@ TEST(OverloadFaults, FloodOfThirtyMegabytesIsHeldBackByFlowControl) {
     flooder->Reset();
     EXPECT_TRUE(server.WaitForOutput("Player 2 left.", 10000));
     EXPECT_TRUE(RoundTrip(*first, 3, *second, 4, rounds));
-    bool open = ReadAvailable(reader->Descriptor(), arrived);
+    bool open = reader->ReadAvailable(arrived);
     EXPECT_TRUE(open);
     for (Frame& frame : TakeWholeFrames(arrived)) {
         relayed.push_back(std::move(frame));

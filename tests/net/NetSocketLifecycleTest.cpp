@@ -2,7 +2,7 @@
 
 // White-box: the address family is compared with the platform layer's own.
 #include "SocketOps.h"
-#include "tests/support/TestClient.h"
+#include "testing/LoopbackClient.h"
 
 #include <gtest/gtest.h>
 
@@ -115,7 +115,7 @@ TEST(NetSocketLifecycleTest, AcceptGivesNullWithoutAPendingConnectionOrListener)
     EXPECT_EQ(closed.Accept(), nullptr);
 
     // A connection made to a listener that was closed is not taken from it.
-    TestClient late(pair.listener.LocalPort());
+    LoopbackClient late(pair.listener.LocalPort());
     ASSERT_TRUE(late.Connected());
     ASSERT_EQ(pair.listener.Close(), 0);
     EXPECT_EQ(pair.listener.Accept(), nullptr);
@@ -155,7 +155,7 @@ TEST(NetSocketLifecycleTest, IsConnectedOnEachKindOfEndpoint) {
 TEST(NetSocketLifecycleTest, AResetConnectionIsNotConnected) {
     NetSocket listener;
     ASSERT_EQ(listener.Open(NS_TCP | NS_SERVER, 0, nullptr), 0);
-    TestClient client(listener.LocalPort());
+    LoopbackClient client(listener.LocalPort());
     ASSERT_TRUE(client.Connected());
     std::unique_ptr<NetSocket> accepted = AcceptOne(listener);
     ASSERT_NE(accepted, nullptr);
@@ -167,7 +167,7 @@ TEST(NetSocketLifecycleTest, AResetConnectionIsNotConnected) {
 TEST(NetSocketLifecycleTest, IsDisconnectedMakesNoExceptionForListenersAndDatagrams) {
     NetSocket listener;
     ASSERT_EQ(listener.Open(NS_TCP | NS_SERVER, 0, nullptr), 0);
-    TestClient pending(listener.LocalPort());
+    LoopbackClient pending(listener.LocalPort());
     ASSERT_TRUE(pending.Connected());
     EXPECT_FALSE(listener.IsDisconnected()) << "a pending connection is not a departure";
 

@@ -1,5 +1,5 @@
+#include "testing/LoopbackClient.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -13,14 +13,14 @@ namespace {
 // client keeps its default receive buffer: a tiny window makes loopback transfers crawl.
 struct SlowReaderPair {
     NetSocket listener;
-    std::unique_ptr<TestClient> peer;
+    std::unique_ptr<LoopbackClient> peer;
     std::unique_ptr<NetSocket> accepted;
 
     bool Connect() {
         if (listener.Open(NS_TCP | NS_SERVER, 0, nullptr) != 0) {
             return false;
         }
-        peer = std::make_unique<TestClient>(listener.LocalPort());
+        peer = std::make_unique<LoopbackClient>(listener.LocalPort());
         accepted = AcceptOne(listener);
         return peer->Connected() && accepted != nullptr;
     }
@@ -75,7 +75,7 @@ std::vector<std::uint8_t> TailOf(const std::vector<std::uint8_t>& data, std::siz
 TEST(NetSocketSendTest, SendDelimitedPutsDataThenDelimiterOnTheWire) {
     NetSocket listener;
     ASSERT_EQ(listener.Open(NS_TCP | NS_SERVER, 0, nullptr), 0);
-    TestClient peer(listener.LocalPort());
+    LoopbackClient peer(listener.LocalPort());
     std::unique_ptr<NetSocket> accepted = AcceptOne(listener);
     ASSERT_NE(accepted, nullptr);
     accepted->SendDelimited("abc", 3, "\r\n", 0, nullptr);

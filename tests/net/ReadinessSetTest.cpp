@@ -1,6 +1,6 @@
 #include "net/ReadinessSet.h"
+#include "testing/LoopbackClient.h"
 #include "tests/net/NetTestSupport.h"
-#include "tests/support/TestClient.h"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ protected:
 
     // Connects a client and joins its accepted endpoint under `key`; the index of the pair.
     std::size_t AddMember(std::uint32_t key) {
-        clients.push_back(std::make_unique<TestClient>(listener.LocalPort()));
+        clients.push_back(std::make_unique<LoopbackClient>(listener.LocalPort()));
         endpoints.push_back(AcceptOne(listener));
         EXPECT_TRUE(clients.back()->Connected());
         EXPECT_NE(endpoints.back(), nullptr);
@@ -41,7 +41,7 @@ protected:
 
     NetSocket listener;
     ReadinessSet set;
-    std::vector<std::unique_ptr<TestClient>> clients;
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
     std::vector<std::unique_ptr<NetSocket>> endpoints;
 };
 

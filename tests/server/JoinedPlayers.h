@@ -1,10 +1,17 @@
 #pragma once
 
-#include "tests/server/RelayHarness.h"
+#include "testing/RelayHarness.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
+
+// Frames show up readably in failed expectations.
+inline void PrintTo(const Frame& frame, std::ostream* out) {
+    *out << "{id " << int{frame.id} << ", target " << frame.target << ", \"" << frame.value
+         << "\" (" << frame.value.size() << ")}";
+}
 
 // An in-process server with players 2 to `LastPlayer` joined before each test, in that order;
 // the console starts empty after their admission.
@@ -24,7 +31,7 @@ protected:
         relay.NewConsole();
     }
 
-    TestClient& Player(PlayerId id) { return *clients[id]; }
+    LoopbackClient& Player(PlayerId id) { return *clients[id]; }
 
     // Sends a marker from `from` to `to` and checks that it is the next frame `to` reads, so
     // that nothing else reached `to` before it.
@@ -35,5 +42,5 @@ protected:
     }
 
     RelayHarness relay;
-    std::unique_ptr<TestClient> clients[LastPlayer + 1];
+    std::unique_ptr<LoopbackClient> clients[LastPlayer + 1];
 };

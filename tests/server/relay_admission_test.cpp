@@ -66,7 +66,7 @@ TEST(RelayAdmission, ClientGoneBeforeItsAdmissionIsListedAndRemovedOnce) {
         const std::size_t admittedBefore = relay.ConsoleCount("assigned to player ID 2.\n");
         const std::size_t leftBefore = relay.ConsoleCount("Player 2 left.\n");
         {
-            TestClient client(relay.Port());
+            LoopbackClient client(relay.Port());
             ASSERT_TRUE(client.Connected());
             reset ? client.Reset() : client.Close();
         }
@@ -144,7 +144,7 @@ TEST(RelayAdmission, ConnectionIsClosedAtOnceWhenEveryIdIsTaken) {
     for (unsigned id = FIRST_PLAYER_ID; id <= LAST_PLAYER_ID; ++id) {
         relay.state.registry.Add(static_cast<PlayerId>(id), std::make_unique<NetSocket>());
     }
-    TestClient client(relay.Port());
+    LoopbackClient client(relay.Port());
     ASSERT_TRUE(client.Connected());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (relay.ConsoleCount("Refused a connection") == 0 &&

@@ -50,7 +50,7 @@ TEST(RelayFrames, EncodeFrameWritesTheTargetLowByteFirst) {
 TEST(RelayFrames, GreetingsAreTheIdDigitsAndTheSignedTickCountAndNothingMore) {
     RelayHarness relay;
     ASSERT_TRUE(relay.Listening());
-    std::vector<std::unique_ptr<TestClient>> earlier;
+    std::vector<std::unique_ptr<LoopbackClient>> earlier;
     for (PlayerId expected = 2; expected < 12; ++expected) {
         PlayerId id = 0;
         earlier.push_back(relay.Join(id));
@@ -92,7 +92,7 @@ TEST(RelayFrames, TargetAboveOneByteReachesItsPlayer) {
     for (PlayerId id = 2; id <= 512; ++id) {
         relay.state.registry.Add(id, std::make_unique<NetSocket>());
     }
-    TestClient far(relay.Port());
+    LoopbackClient far(relay.Port());
     ASSERT_TRUE(far.Connected());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (relay.Endpoint(513) == nullptr && std::chrono::steady_clock::now() < deadline) {

@@ -142,7 +142,7 @@ TEST_F(KeptOutput, PlayerLeavingAfterFramesForItInTheSamePassGetsThemFirst) {
 
 // A client admitted in the pass that relays a frame to it reads its greetings first.
 TEST_F(KeptOutput, GreetingsComeBeforeAFrameRelayedInTheAdmittingPass) {
-    TestClient newcomer(relay.Port());
+    LoopbackClient newcomer(relay.Port());
     ASSERT_TRUE(newcomer.Connected());
     ASSERT_TRUE(relay.Deliver(Player(2), 2, 9, 6, "welcome"));
     ASSERT_TRUE(relay.Deliver(Player(3), 3, 8, BROADCAST_ID, "all"));

@@ -1,18 +1,26 @@
 #pragma once
 
-#include <sys/types.h>
+#include "testing/ProcessStats.h"
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-// The real vor-server binary, started with its standard input and output on pipes. The
-// destructor ends the process it started, by its PID.
+// Why a test that reads the server process's state through Linux's own interfaces (/proc,
+// prlimit) is skipped when the server is not the binary this build made.
+inline constexpr const char* NEEDS_NATIVE_SERVER =
+    "reads the server process through Linux interfaces; VOR_SERVER_COMMAND names another server";
+
+// The vor-server, started with its standard input and output on pipes. The command is the one in
+// the environment variable VOR_SERVER_COMMAND (words split at spaces, for example
+// "wine /path/vor-server.exe"), or else the binary this build made. The destructor ends the
+// process it started, by its PID.
 class ServerProcess {
 public:
-    // `prefix` runs before the binary (for example {"prlimit", "--nofile=64", "--"}).
+    // `prefix` runs before the command (for example {"prlimit", "--nofile=64", "--"}).
     explicit ServerProcess(const std::vector<std::string>& prefix = {});
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
@@ -31,24 +39,35 @@ public:
     std::string WaitForOutputSize(std::size_t size, int timeoutMs = 5000);
     // The exit status, or none when the process is still running after the time.
     std::optional<int> WaitForExit(int timeoutMs = 5000);
-    pid_t Pid() const { return pid; }
+    ProcessId Pid() const { return pid; }
     // The sockets the running process holds open.
-    int OpenSocketCount() const;
+    int OpenSocketCount() const { return ::OpenSocketCount(pid); }
     // The process's resident memory in KiB, or -1 when it cannot be read.
-    long ResidentKilobytes() const;
+    long ResidentKilobytes() const { return ::ResidentKilobytes(pid).value_or(-1); }
 
-    // Starts the server listening on a free loopback port, with the display choice given;
-    // returns that port, or 0 when the listening line did not appear.
+    // Starts the server listening on a loopback port, with the display choice given; returns
+    // that port, or 0 when the listening line did not appear.
     std::uint16_t StartListening(bool display);
+    // Types `reply(port)` (which names `port` in the place the server reads it) for a port chosen
+    // at random; when the server reports that it cannot listen there, starts it again and
+    // chooses another. Only the server that failed to bind sees the port taken, so two runs at
+    // once cannot race for one. Returns the port the server listens on, or 0 when no listening
+    // line appeared. With `closeInput`, the input ends after the reply.
+    std::uint16_t ListenWith(const std::function<std::string(std::uint16_t)>& reply,
+                             bool closeInput = false);
 
-    // A port that was free a moment ago.
-    static std::uint16_t FreePort();
+    // True when the server is the binary this build made, run directly.
+    static bool IsNative();
 
 private:
+    void Launch();
+    // Ends the process and closes the pipes to it.
+    void Stop();
     // Takes what arrives on the output within the time; false when nothing did.
     bool Drain(int timeoutMs);
 
-    pid_t pid = -1;
+    std::vector<std::string> command;
+    ProcessId pid = -1;
     int input = -1;
     int output = -1;
     std::string collected;

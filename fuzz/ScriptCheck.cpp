@@ -1,10 +1,9 @@
-#include "fuzz/RelayHarness.h"
+#include "fuzz/ScriptCheck.h"
 
-#include "fuzz/LoopbackClient.h"
 #include "fuzz/RelayModel.h"
 #include "fuzz/ServerSideView.h"
-#include "server/ServerPass.h"
-#include "server/ServerState.h"
+#include "testing/LoopbackClient.h"
+#include "testing/RelayHarness.h"
 
 #include <array>
 #include <chrono>
@@ -71,10 +70,10 @@ bool IsDecimal(const std::vector<std::uint8_t>& value) {
     return true;
 }
 
-class RelayHarness {
+class ScriptCheck {
 public:
-    explicit RelayHarness(const FuzzScript& events);
-    ~RelayHarness();
+    explicit ScriptCheck(const FuzzScript& events);
+    ~ScriptCheck();
     void Run();
 
 private:
@@ -93,38 +92,26 @@ private:
     const FuzzScript& script;
     std::size_t eventIndex = 0;
     RelayModel model;
-    ServerState state;
-    char* consoleText = nullptr;
-    std::size_t consoleSize = 0;
-    std::size_t consoleSeen = 0;
+    RelayHarness relay;
     ServerSideView view;
-    std::uint16_t port = 0;
     std::array<ClientSlot, SCRIPT_SLOTS> clients;
 };
 
-RelayHarness::RelayHarness(const FuzzScript& events)
-    : script(events), model(events.displayMessages) {
-    state.displayMessages = events.displayMessages;
-    state.console = open_memstream(&consoleText, &consoleSize);
-    if (state.console == nullptr || !view.IsOpen() ||
-        state.listener.Open(NS_TCP | NS_SERVER, 0, nullptr) != 0) {
+ScriptCheck::ScriptCheck(const FuzzScript& events)
+    : script(events), model(events.displayMessages), relay(events.displayMessages) {
+    if (!relay.Listening() || !view.IsOpen()) {
         Fail("cannot set up the relay, its console or the kernel view");
     }
-    port = state.listener.LocalPort();
 }
 
-RelayHarness::~RelayHarness() {
+ScriptCheck::~ScriptCheck() {
     // Clients first: the server's ends then close without lingering in TIME_WAIT.
     for (ClientSlot& slot : clients) {
         slot.client.Reset();
     }
-    state.registry.clear();
-    state.listener.Close();
-    std::fclose(state.console);
-    std::free(consoleText);
 }
 
-void RelayHarness::Fail(const char* format, ...) {
+void ScriptCheck::Fail(const char* format, ...) {
     std::fprintf(stderr, "relay fuzz: after event %zu of %zu: ", eventIndex, script.events.size());
     va_list arguments;
     va_start(arguments, format);
@@ -134,12 +121,12 @@ void RelayHarness::Fail(const char* format, ...) {
     std::abort();
 }
 
-bool RelayHarness::Live(std::size_t slot) const {
+bool ScriptCheck::Live(std::size_t slot) const {
     const SlotPhase phase = model.Slot(slot).phase;
     return phase == SlotPhase::Queued || phase == SlotPhase::Player;
 }
 
-void RelayHarness::Run() {
+void ScriptCheck::Run() {
     for (eventIndex = 0; eventIndex < script.events.size(); ++eventIndex) {
         Apply(script.events[eventIndex]);
     }
@@ -176,7 +163,7 @@ void RelayHarness::Run() {
     }
 }
 
-void RelayHarness::Apply(const ScriptEvent& event) {
+void ScriptCheck::Apply(const ScriptEvent& event) {
     const std::size_t slot = event.slot;
     ClientSlot& client = clients[slot];
     const bool canWrite = Live(slot) && !client.halfClosed && !client.reset;
@@ -186,9 +173,13 @@ void RelayHarness::Apply(const ScriptEvent& event) {
                 return;
             }
             client.Clear();
-            if (!client.client.Connect(port, event.narrow)) {
+            if (!client.client.Connect(relay.Port(), event.narrow
+                                                         ? LoopbackClient::Window::Narrow
+                                                         : LoopbackClient::Window::Default)) {
                 Fail("slot %zu cannot connect", slot);
             }
+            // Each write goes out at once, as the script makes it.
+            client.client.EnableNoDelay();
             client.narrow = event.narrow;
             client.port = client.client.LocalPort();
             model.Connect(slot);
@@ -200,7 +191,7 @@ void RelayHarness::Apply(const ScriptEvent& event) {
                 model.Slot(slot).written.size() + event.bytes.size() > CLIENT_WRITE_CAP) {
                 return;
             }
-            if (!client.client.Write(event.bytes)) {
+            if (!client.client.SendAtOnce(event.bytes)) {
                 Fail("slot %zu could not write %zu bytes at once", slot, event.bytes.size());
             }
             model.Write(slot, event.bytes);
@@ -234,12 +225,12 @@ void RelayHarness::Apply(const ScriptEvent& event) {
     }
 }
 
-void RelayHarness::Settle(std::size_t slot) {
+void ScriptCheck::Settle(std::size_t slot) {
     const ModelSlot& expected = model.Slot(slot);
     const std::size_t waiting = model.WaitingInSocket(slot);
     const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
     for (int attempt = 0;; ++attempt) {
-        const ServerSide side = view.Look(port, clients[slot].port);
+        const ServerSide side = view.Look(relay.Port(), clients[slot].port);
         bool settled = false;
         if (expected.reset) {
             settled = side.state == ServerSide::State::Missing;
@@ -266,13 +257,13 @@ void RelayHarness::Settle(std::size_t slot) {
     }
 }
 
-void RelayHarness::RunPass() {
+void ScriptCheck::RunPass() {
     for (std::size_t slot = 0; slot < SCRIPT_SLOTS; ++slot) {
         if (Live(slot)) {
             Settle(slot);
         }
     }
-    ServerPass(state);
+    relay.RunPass();
     model.Pass();
     CheckServer();
     for (std::size_t slot = 0; slot < SCRIPT_SLOTS; ++slot) {
@@ -284,21 +275,20 @@ void RelayHarness::RunPass() {
     }
 }
 
-void RelayHarness::CheckServer() {
-    std::fflush(state.console);
-    const std::string printed(consoleText + consoleSeen, consoleSize - consoleSeen);
-    consoleSeen = consoleSize;
+void ScriptCheck::CheckServer() {
+    const std::string printed = relay.NewConsole();
     const std::string expected = model.TakeConsole();
     if (printed != expected) {
         Fail("console printed\n%s\ninstead of\n%s", printed.c_str(), expected.c_str());
     }
 
     const auto& players = model.Players();
-    if (state.registry.size() != players.size()) {
-        Fail("registry holds %zu players, the model %zu", state.registry.size(), players.size());
+    if (relay.state.registry.size() != players.size()) {
+        Fail("registry holds %zu players, the model %zu", relay.state.registry.size(),
+             players.size());
     }
     auto modelPlayer = players.begin();
-    for (const auto& [id, endpoint] : state.registry) {
+    for (const auto& [id, endpoint] : relay.state.registry) {
         if (modelPlayer->first != id) {
             Fail("registry holds player %d where the model has %d", static_cast<int>(id),
                  static_cast<int>(modelPlayer->first));
@@ -317,9 +307,9 @@ void RelayHarness::CheckServer() {
 }
 
 // Every byte owed to a player is either taken by its socket or kept by the server.
-void RelayHarness::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& endpoint) {
+void ScriptCheck::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& endpoint) {
     ClientSlot& client = clients[slot];
-    const ServerSide side = view.Look(port, client.port);
+    const ServerSide side = view.Look(relay.Port(), client.port);
     const std::size_t kept = endpoint.PendingOutput();
     const std::size_t owed = model.Slot(slot).owed;
     if (client.clockDigits == 0) {
@@ -344,8 +334,8 @@ void RelayHarness::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& e
     client.written = side.written;
 }
 
-bool RelayHarness::KeepsOutput() const {
-    for (const auto& [id, endpoint] : state.registry) {
+bool ScriptCheck::KeepsOutput() const {
+    for (const auto& [id, endpoint] : relay.state.registry) {
         if (endpoint->PendingOutput() > 0) {
             return true;
         }
@@ -353,15 +343,15 @@ bool RelayHarness::KeepsOutput() const {
     return false;
 }
 
-void RelayHarness::Drain(std::size_t slot) {
+void ScriptCheck::Drain(std::size_t slot) {
     ClientSlot& client = clients[slot];
-    if (client.client.IsOpen()) {
+    if (client.client.Connected()) {
         client.client.ReadAvailable(client.received);
         CheckFrames(slot);
     }
 }
 
-void RelayHarness::CheckFrames(std::size_t slot) {
+void ScriptCheck::CheckFrames(std::size_t slot) {
     ClientSlot& client = clients[slot];
     const std::vector<ExpectedFrame>& expected = model.Slot(slot).expected;
     for (;;) {
@@ -397,12 +387,12 @@ void RelayHarness::CheckFrames(std::size_t slot) {
     }
 }
 
-void RelayHarness::Finish(std::size_t slot) {
+void ScriptCheck::Finish(std::size_t slot) {
     ClientSlot& client = clients[slot];
-    if (client.client.IsOpen()) {
+    if (client.client.Connected()) {
         // The server has closed its end: everything it sent is there, then the end.
         const auto deadline = std::chrono::steady_clock::now() + KERNEL_PATIENCE;
-        while (client.client.ReadAvailable(client.received) == LoopbackClient::ReadState::Open) {
+        while (client.client.ReadAvailable(client.received)) {
             if (std::chrono::steady_clock::now() > deadline) {
                 Fail("slot %zu: the server never closed the connection of a departed player", slot);
             }
@@ -432,6 +422,6 @@ void RelayHarness::Finish(std::size_t slot) {
 }  // namespace
 
 void RunRelayScript(const FuzzScript& script) {
-    RelayHarness harness(script);
+    ScriptCheck harness(script);
     harness.Run();
 }

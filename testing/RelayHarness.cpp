@@ -1,11 +1,11 @@
-#include "tests/server/RelayHarness.h"
+#include "testing/RelayHarness.h"
 
 #include "server/Dispatch.h"
+#include "server/Players.h"
 #include "server/ServerPass.h"
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <thread>
 #include <vector>
 
@@ -13,14 +13,14 @@ namespace {
 
 // Long enough for a loaded machine running under sanitizers; passing tests never wait for it.
 constexpr auto WAIT_LIMIT = std::chrono::seconds(20);
+// How often GrowTo tries to admit a client whose connection the listener has not shown yet.
+constexpr int ADMISSION_TRIES = 1000;
 
 }  // namespace
 
-RelayHarness::RelayHarness(bool displayMessages) {
-    console = open_memstream(&consoleText, &consoleSize);
-    if (console != nullptr) {
-        state.console = console;
-    }
+RelayHarness::RelayHarness(bool displayMessages, MemoryConsole::Kind consoleKind)
+    : console(consoleKind) {
+    state.console = console.Stream();
     state.displayMessages = displayMessages;
     if (state.listener.Open(NS_TCP | NS_SERVER, 0, nullptr) == 0) {
         port = state.listener.LocalPort();
@@ -28,12 +28,11 @@ RelayHarness::RelayHarness(bool displayMessages) {
 }
 
 RelayHarness::~RelayHarness() {
+    // The server's ends close first, so the lingering connection states stay on the server
+    // side and do not hold the clients' ephemeral ports.
     state.registry.clear();
+    grown.clear();
     state.listener.Close();
-    if (console != nullptr) {
-        std::fclose(console);
-    }
-    std::free(consoleText);
 }
 
 void RelayHarness::RunPass() {
@@ -51,8 +50,8 @@ bool RelayHarness::RunPassesUntil(const std::function<bool()>& done) {
     return true;
 }
 
-std::unique_ptr<TestClient> RelayHarness::Connect() {
-    auto client = std::make_unique<TestClient>(port);
+std::unique_ptr<LoopbackClient> RelayHarness::Connect() {
+    auto client = std::make_unique<LoopbackClient>(port);
     if (!client->Connected()) {
         return nullptr;
     }
@@ -63,7 +62,7 @@ std::unique_ptr<TestClient> RelayHarness::Connect() {
     return client;
 }
 
-std::unique_ptr<TestClient> RelayHarness::Join(PlayerId& id) {
+std::unique_ptr<LoopbackClient> RelayHarness::Join(PlayerId& id) {
     auto client = Connect();
     if (!client) {
         return nullptr;
@@ -109,7 +108,7 @@ bool RelayHarness::WaitForReported(PlayerId id) {
     return true;
 }
 
-bool RelayHarness::Deliver(TestClient& client, PlayerId from, std::uint8_t id, PlayerId target,
+bool RelayHarness::Deliver(LoopbackClient& client, PlayerId from, std::uint8_t id, PlayerId target,
                            std::string_view value) {
     NetSocket* endpoint = Endpoint(from);
     if (endpoint == nullptr) {
@@ -120,12 +119,43 @@ bool RelayHarness::Deliver(TestClient& client, PlayerId from, std::uint8_t id, P
            WaitForBuffered(from, before + FRAME_HEADER_SIZE + value.size());
 }
 
-std::string RelayHarness::Console() {
-    if (console == nullptr) {
-        return {};
+bool RelayHarness::GrowTo(std::size_t count) {
+    if (!Listening()) {
+        return false;
     }
-    std::fflush(console);
-    return std::string(consoleText, consoleSize);
+    while (grown.size() < count) {
+        auto client = std::make_unique<NetSocket>();
+        if (client->Open(NS_TCP, port, "127.0.0.1") != 0) {
+            return false;
+        }
+        const std::size_t before = state.registry.size();
+        for (int attempt = 0; attempt < ADMISSION_TRIES && state.registry.size() == before;
+             ++attempt) {
+            AdmitPlayer(state);
+        }
+        if (state.registry.size() == before) {
+            return false;
+        }
+        grown.push_back(std::move(client));
+    }
+    DrainGrownClients();
+    return true;
+}
+
+void RelayHarness::DrainGrownClients() {
+    std::uint8_t scratch[RECEIVE_CHUNK];
+    for (auto& client : grown) {
+        client->Receive(false);
+        while (client->BufferedBytes() > 0) {
+            const std::uint32_t size =
+                std::min<std::uint32_t>(client->BufferedBytes(), sizeof scratch);
+            client->Read(scratch, size);
+        }
+    }
+}
+
+std::string RelayHarness::Console() {
+    return console.Text();
 }
 
 std::string RelayHarness::NewConsole() {

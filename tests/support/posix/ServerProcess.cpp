@@ -1,19 +1,18 @@
 #include "tests/support/ServerProcess.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
+#include "testing/Deadline.h"
+
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
+#include <random>
+#include <sstream>
 
 #ifndef VOR_SERVER_PATH
 #error "VOR_SERVER_PATH must name the vor-server binary"
@@ -23,10 +22,23 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int RemainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left < 0 ? 0 : static_cast<int>(left);
+// How long a server gets to answer the port it was given.
+constexpr int STARTUP_MS = 10000;
+constexpr std::string_view LISTENING_LINE = "Done. Created a listing socket at port ";
+constexpr std::string_view REFUSED_LINE = "Failed to create a listening socket at port ";
+
+// VOR_SERVER_COMMAND split at spaces, or the binary this build made.
+std::vector<std::string> ServerCommand() {
+    const char* named = std::getenv("VOR_SERVER_COMMAND");
+    if (named == nullptr || *named == '\0') {
+        return {VOR_SERVER_PATH};
+    }
+    std::vector<std::string> words;
+    std::istringstream text(named);
+    for (std::string word; text >> word;) {
+        words.push_back(word);
+    }
+    return words;
 }
 
 std::size_t CountOf(const std::string& haystack, std::string_view needle) {
@@ -40,14 +52,22 @@ std::size_t CountOf(const std::string& haystack, std::string_view needle) {
 
 }  // namespace
 
-ServerProcess::ServerProcess(const std::vector<std::string>& prefix) {
+ServerProcess::ServerProcess(const std::vector<std::string>& prefix) : command(prefix) {
+    const std::vector<std::string> server = ServerCommand();
+    command.insert(command.end(), server.begin(), server.end());
+    Launch();
+}
+
+ServerProcess::~ServerProcess() {
+    Stop();
+}
+
+void ServerProcess::Launch() {
     int toChild[2];
     int fromChild[2];
     if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
         std::abort();
     }
-    std::vector<std::string> command = prefix;
-    command.emplace_back(VOR_SERVER_PATH);
     pid = fork();
     if (pid == 0) {
         dup2(toChild[0], STDIN_FILENO);
@@ -65,16 +85,21 @@ ServerProcess::ServerProcess(const std::vector<std::string>& prefix) {
     close(fromChild[1]);
     input = toChild[1];
     output = fromChild[0];
+    collected.clear();
+    exited = false;
+    status = 0;
 }
 
-ServerProcess::~ServerProcess() {
+void ServerProcess::Stop() {
     CloseInput();
     if (pid > 0 && !exited) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
+        exited = true;
     }
     if (output >= 0) {
         close(output);
+        output = -1;
     }
 }
 
@@ -144,39 +169,6 @@ std::string ServerProcess::WaitForOutputSize(std::size_t size, int timeoutMs) {
     return Output();
 }
 
-int ServerProcess::OpenSocketCount() const {
-    const std::string directory = "/proc/" + std::to_string(pid) + "/fd";
-    DIR* listing = opendir(directory.c_str());
-    if (listing == nullptr) {
-        return 0;
-    }
-    int count = 0;
-    while (const dirent* entry = readdir(listing)) {
-        char target[256];
-        const std::string link = directory + "/" + entry->d_name;
-        const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
-        if (length > 0 &&
-            std::string_view(target, static_cast<std::size_t>(length)).starts_with("socket:")) {
-            ++count;
-        }
-    }
-    closedir(listing);
-    return count;
-}
-
-long ServerProcess::ResidentKilobytes() const {
-    std::ifstream statusFile("/proc/" + std::to_string(pid) + "/status");
-    std::string field;
-    while (statusFile >> field) {
-        if (field == "VmRSS:") {
-            long kilobytes = -1;
-            statusFile >> kilobytes;
-            return kilobytes;
-        }
-    }
-    return -1;
-}
-
 std::optional<int> ServerProcess::WaitForExit(int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!exited) {
@@ -197,20 +189,47 @@ std::optional<int> ServerProcess::WaitForExit(int timeoutMs) {
 }
 
 std::uint16_t ServerProcess::StartListening(bool display) {
-    const std::uint16_t port = FreePort();
-    WriteInput(std::to_string(port) + "\n" + (display ? "y\n" : "n\n"));
-    const std::string line = "Done. Created a listing socket at port " + std::to_string(port);
-    return WaitForOutput(line) ? port : 0;
+    return ListenWith([display](std::uint16_t port) {
+        return std::to_string(port) + (display ? "\ny\n" : "\nn\n");
+    });
 }
 
-std::uint16_t ServerProcess::FreePort() {
-    const int probe = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    close(probe);
-    return ntohs(address.sin_port);
+std::uint16_t ServerProcess::ListenWith(const std::function<std::string(std::uint16_t)>& reply,
+                                        bool closeInput) {
+    // Ports below the range the system hands out to clients, so that a chosen one is seldom
+    // taken; one that is taken costs a restart.
+    constexpr int LOWEST_PORT = 20000;
+    constexpr int HIGHEST_PORT = 32767;
+    constexpr int ATTEMPTS = 20;
+    std::mt19937 random(std::random_device{}());
+    std::uniform_int_distribution<int> choose(LOWEST_PORT, HIGHEST_PORT);
+    for (int attempt = 0; attempt < ATTEMPTS; ++attempt) {
+        if (attempt > 0) {
+            Stop();
+            Launch();
+        }
+        const auto port = static_cast<std::uint16_t>(choose(random));
+        WriteInput(reply(port));
+        if (closeInput) {
+            CloseInput();
+        }
+        const auto deadline = Clock::now() + std::chrono::milliseconds(STARTUP_MS);
+        while (collected.find(LISTENING_LINE) == std::string::npos &&
+               collected.find(REFUSED_LINE) == std::string::npos && output >= 0 &&
+               RemainingMs(deadline) > 0) {
+            Drain(RemainingMs(deadline));
+        }
+        if (collected.find(LISTENING_LINE) != std::string::npos) {
+            return port;
+        }
+        if (collected.find(REFUSED_LINE) == std::string::npos) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+bool ServerProcess::IsNative() {
+    const char* named = std::getenv("VOR_SERVER_COMMAND");
+    return named == nullptr || *named == '\0' || std::string_view(named) == VOR_SERVER_PATH;
 }

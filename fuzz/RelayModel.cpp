@@ -110,6 +110,7 @@ void RelayModel::Deliver(std::size_t slot, const ExpectedFrame& frame) {
         return;
     }
     receiver.expected.push_back(frame);
+    receiver.owed += FRAME_HEADER_SIZE + frame.value.size();
 }
 
 std::map<PlayerId, std::size_t>::iterator RelayModel::Remove(

@@ -18,10 +18,13 @@ void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoin
     }
 }
 
-// Sends one frame to a player and notes the outcome; Send's result.
+// Adds one frame to a player's output (written at the end of the pass, or at once when the
+// benchmarks ask for every frame written as it comes) and notes the outcome; 0 when it was taken.
 int SendTo(ServerState& state, PlayerId to, NetSocket& endpoint, const std::uint8_t* bytes,
            std::size_t size) {
-    const int result = endpoint.Send(bytes, static_cast<int>(size), 0, nullptr);
+    const int length = static_cast<int>(size);
+    const int result = state.writeEachFrame ? endpoint.Send(bytes, length, 0, nullptr)
+                                            : endpoint.SendLater(bytes, length);
     NoteOutcome(state.registry.Activity(), to, endpoint);
     return result;
 }
@@ -66,14 +69,18 @@ void SendGreeting(ServerState& state, PlayerId id, const char* text) {
 }
 
 void FlushPlayerOutput(ServerState& state) {
-    PlayerIdSet& kept = state.registry.Activity().keptOutput;
+    const PlayerIdSet& kept = state.registry.Activity().keptOutput;
     for (auto id = kept.NextFrom(0); id; id = kept.NextFrom(*id + 1u)) {
-        const auto entry = state.registry.find(*id);
-        if (entry == state.registry.end()) {
-            kept.Erase(*id);
-            continue;
-        }
-        entry->second->FlushPending();
-        NoteOutcome(state.registry.Activity(), *id, *entry->second);
+        FlushPlayerOutput(state, *id);
     }
+}
+
+void FlushPlayerOutput(ServerState& state, PlayerId id) {
+    const auto entry = state.registry.find(id);
+    if (entry == state.registry.end()) {
+        state.registry.Activity().keptOutput.Erase(id);
+        return;
+    }
+    entry->second->FlushPending();
+    NoteOutcome(state.registry.Activity(), id, *entry->second);
 }

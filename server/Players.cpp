@@ -83,6 +83,8 @@ void AdmitPlayer(ServerState& state) {
     std::snprintf(text, sizeof text, "%d",
                   static_cast<int>(static_cast<std::int32_t>(TickCount())));
     SendGreeting(state, *id, text);
+    // The greetings leave in one write before the pass goes on.
+    FlushPlayerOutput(state, *id);
 
     ConsolePrint(state.console, "New connection from %s, assigned to player ID %i.\n", peer.c_str(),
                  static_cast<int>(*id));

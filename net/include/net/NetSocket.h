@@ -81,6 +81,12 @@ public:
     int Send(const void* data, int len, std::uint16_t port, const char* host);
     void SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
                        const char* host);
+    // Adds `len` bytes to the kept output of a stream endpoint without writing them, for
+    // FlushPending to write later behind what is kept already. When they would take the kept
+    // output past SEND_PENDING_LIMIT, what the socket takes now is written first. 1 when the
+    // endpoint is not open, is a listener or a datagram endpoint, the connection has failed or
+    // the kept output would still pass the limit (the connection is then shut down).
+    int SendLater(const void* data, int len);
     // Writes as much kept output as the socket takes now. 1 when the connection has failed.
     int FlushPending();
     std::size_t PendingOutput() const { return pending.Size(); }

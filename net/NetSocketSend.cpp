@@ -48,6 +48,7 @@ int NetSocket::SendLater(const void* data, int len) {
         return 1;
     }
     if (pending.Size() + length > SEND_PENDING_LIMIT) {
+        fellBehind = true;
         FailConnection();
         return 1;
     }

@@ -1,19 +1,26 @@
 #include "bench/RelayBenchmarks.h"
 
+#include "bench/RawServerEnds.h"
+#include "bench/SendCounter.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
+#include "sync/Clock.h"
 #include "testing/ProcessStats.h"
 #include "testing/RelayHarness.h"
 
 #include <benchmark/benchmark.h>
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace {
 
 // The console lines of admissions and departures are not what is measured.
 constexpr auto CONSOLE = MemoryConsole::Kind::Discarded;
+// Full-length frames sent to every player of a new relay before any benchmark uses it.
+constexpr int WARM_UP_BROADCASTS = 20;
 
 // Bytes of this process's memory that are resident now.
 std::size_t ResidentBytes() {
@@ -21,7 +28,9 @@ std::size_t ResidentBytes() {
 }
 
 // Building thousands of connections takes far longer than one pass, so the benchmarks for one
-// player count share one relay, built when the count changes.
+// player count share one relay, built when the count changes. It is warmed up with a few
+// broadcasts, so that the kernel's first sends on new connections (which cost more) fall on no
+// benchmark and the benchmarks compare like with like whatever their order.
 RelayHarness* RelayWith(std::size_t players) {
     static std::unique_ptr<RelayHarness> relay;
     if (relay && relay->GrownPlayers() == players) {
@@ -31,6 +40,13 @@ RelayHarness* RelayWith(std::size_t players) {
     relay = std::make_unique<RelayHarness>(false, CONSOLE);
     if (!relay->GrowTo(players)) {
         relay.reset();
+        return nullptr;
+    }
+    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'w')};
+    for (int round = 0; round < WARM_UP_BROADCASTS; ++round) {
+        SendRelayMessage(relay->state, frame, 0);
+        FlushPlayerOutput(relay->state);
+        relay->DrainGrownClients();
     }
     return relay.get();
 }
@@ -56,48 +72,204 @@ void IdlePass(benchmark::State& state, std::size_t players) {
     SetPerPlayer(state, players);
 }
 
-// One 255-byte broadcast sent to every player.
-void BroadcastFanOut(benchmark::State& state, std::size_t players) {
+// How the relay writes what it relays: once per player at the end of the pass, or each frame at
+// once, as it did before.
+enum class Writes { OncePerPass, EachFrame };
+
+// Sets the relay's way of writing for one benchmark and counts its send calls.
+class WritesUnderTest {
+public:
+    WritesUnderTest(RelayHarness& measured, Writes writes) : relay(measured) {
+        relay.state.writeEachFrame = writes == Writes::EachFrame;
+    }
+    ~WritesUnderTest() { relay.state.writeEachFrame = false; }
+    WritesUnderTest(const WritesUnderTest&) = delete;
+    WritesUnderTest& operator=(const WritesUnderTest&) = delete;
+
+    void StartTimed() { before = SendCalls(); }
+    void EndTimed() { sends += SendCalls() - before; }
+    // The send calls of the timed parts, per iteration.
+    void Report(benchmark::State& state) const {
+        state.counters["send_calls"] =
+            benchmark::Counter(static_cast<double>(sends), benchmark::Counter::kAvgIterations);
+    }
+
+private:
+    RelayHarness& relay;
+    std::uint64_t before = 0;
+    std::uint64_t sends = 0;
+};
+
+// Reads what the clients have received; output the server still keeps for them is written,
+// untimed, until none is left, so that no player falls behind from one iteration to the next.
+void DrainEverything(RelayHarness& relay) {
+    relay.DrainGrownClients();
+    while (!relay.state.registry.Activity().keptOutput.Empty()) {
+        FlushPlayerOutput(relay.state);
+        relay.DrainGrownClients();
+    }
+}
+
+// Times `timed` on `players` players, after `prepare` (untimed; false ends the benchmark) and
+// before the clients are drained (untimed), counting the send calls of the timed part.
+void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
+                    const std::function<bool(RelayHarness&)>& prepare,
+                    const std::function<void(ServerState&)>& timed) {
     RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
         return;
     }
-    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
+    WritesUnderTest counted(*relay, writes);
     for (auto _ : state) {
-        SendRelayMessage(relay->state, frame, 0);
+        state.PauseTiming();
+        if (!prepare(*relay)) {
+            state.SkipWithError("the frames did not all reach the server");
+            return;
+        }
+        state.ResumeTiming();
+        counted.StartTimed();
+        timed(relay->state);
+        counted.EndTimed();
+        state.PauseTiming();
+        DrainEverything(*relay);
+        state.ResumeTiming();
+    }
+    SetPerPlayer(state, players);
+    counted.Report(state);
+}
+
+// Times `relayFrames` followed by the writes that end a pass, on `players` players.
+void TimeRelayAndWrites(benchmark::State& state, std::size_t players, Writes writes,
+                        const std::function<void(ServerState&)>& relayFrames) {
+    TimeWithDrains(
+        state, players, writes, [](RelayHarness&) { return true; },
+        [&](ServerState& server) {
+            relayFrames(server);
+            FlushPlayerOutput(server);
+        });
+}
+
+// One 255-byte broadcast sent to every player and written to each.
+void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes) {
+    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
+    TimeRelayAndWrites(state, players, writes,
+                       [&](ServerState& server) { SendRelayMessage(server, frame, 0); });
+}
+
+// A frame with a full-length value of `fill` bytes, as its bytes on the wire.
+std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill) {
+    std::uint8_t bytes[MAX_FRAME_SIZE];
+    const std::size_t size =
+        EncodeFrame(Frame{id, target, std::string(MAX_VALUE_LENGTH, fill)}, bytes);
+    return std::vector<std::uint8_t>(bytes, bytes + size);
+}
+
+// The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
+// server end of each player's connection, without the relay.
+void RawSendFloor(benchmark::State& state, std::size_t players) {
+    RelayHarness* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    const RawServerEnds ends(relay->state.listener.LocalPort());
+    if (ends.Count() != players) {
+        state.SkipWithError("the server ends of the connections were not all found");
+        return;
+    }
+    const std::vector<std::uint8_t> frame = FullFrame(7, BROADCAST_ID, 'b');
+    std::size_t whole = 0;
+    for (auto _ : state) {
+        whole += ends.SendToEach(frame.data(), frame.size());
         state.PauseTiming();
         relay->DrainGrownClients();
         state.ResumeTiming();
+    }
+    if (whole != players * static_cast<std::size_t>(state.iterations())) {
+        state.SkipWithError("a send did not take the whole frame");
     }
     SetPerPlayer(state, players);
 }
 
-// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
-// others: the sweep of every player, then the fan-out.
-void PassWithBroadcast(benchmark::State& state, std::size_t players) {
-    RelayHarness* relay = RelayWith(players);
-    if (relay == nullptr) {
-        state.SkipWithError("the players could not be connected");
-        return;
-    }
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    const auto size = static_cast<int>(
-        EncodeFrame(Frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'p')}, frame));
-    NetSocket& sender = *relay->state.registry.begin()->second;
-    for (auto _ : state) {
-        state.PauseTiming();
-        relay->GrownClient(0).Send(frame, size, 0, nullptr);
-        while (sender.BufferedBytes() < static_cast<std::uint32_t>(size)) {
-            sender.Receive(false);
+// Waits until the relay's readiness test reports at least `count` players, so that what they
+// sent is in the server's sockets before a pass is timed; false when it does not in 10 s.
+bool WaitUntilReported(RelayHarness& relay, std::size_t count) {
+    const std::uint32_t start = TickCount();
+    std::vector<PlayerId> reported;
+    while (!relay.state.registry.Activity().Reported(reported) || reported.size() < count) {
+        if (TickCount() - start > 10000) {
+            return false;
         }
-        state.ResumeTiming();
-        ServerPass(relay->state);
-        state.PauseTiming();
-        relay->DrainGrownClients();
-        state.ResumeTiming();
     }
-    SetPerPlayer(state, players);
+    return true;
+}
+
+// Times passes on `players` players, before each of which client i sends `frames[i]` (untimed,
+// until the server's readiness test reports every sender).
+void TimePassesAfterSends(benchmark::State& state, std::size_t players,
+                          const std::vector<std::vector<std::uint8_t>>& frames,
+                          Writes writes = Writes::OncePerPass) {
+    TimeWithDrains(
+        state, players, writes,
+        [&](RelayHarness& relay) {
+            for (std::size_t index = 0; index < frames.size(); ++index) {
+                relay.GrownClient(index).Send(frames[index].data(),
+                                              static_cast<int>(frames[index].size()), 0, nullptr);
+            }
+            return WaitUntilReported(relay, frames.size());
+        },
+        [](ServerState& server) { ServerPass(server); });
+}
+
+// One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
+// others.
+void PassWithBroadcast(benchmark::State& state, std::size_t players) {
+    TimePassesAfterSends(state, players, {FullFrame(7, BROADCAST_ID, 'p')});
+}
+
+// One pass in which every player has one 255-byte message to another player waiting in its
+// socket: each is taken in and relayed.
+void BusyPass(benchmark::State& state, std::size_t players, Writes writes) {
+    std::vector<std::vector<std::uint8_t>> frames;
+    // Client i is player i + 2 and sends to the next player, the last one to the first.
+    for (std::size_t index = 0; index < players; ++index) {
+        frames.push_back(
+            FullFrame(9, static_cast<PlayerId>(FIRST_PLAYER_ID + (index + 1) % players), 'd'));
+    }
+    TimePassesAfterSends(state, players, frames, writes);
+}
+
+// One pass in which every player has one 255-byte message to player 2 waiting in its socket,
+// player 2 itself included: all of them are relayed to the one host.
+void FanIn(benchmark::State& state, std::size_t players, Writes writes) {
+    const std::vector<std::vector<std::uint8_t>> frames(players,
+                                                        FullFrame(9, FIRST_PLAYER_ID, 'h'));
+    TimePassesAfterSends(state, players, frames, writes);
+}
+
+// The writing half of FanIn, without the reads: `players` frames relayed to player 2, then the
+// writes that end the pass.
+void FanInWrites(benchmark::State& state, std::size_t players, Writes writes) {
+    const Frame frame{9, FIRST_PLAYER_ID, std::string(MAX_VALUE_LENGTH, 'h')};
+    TimeRelayAndWrites(state, players, writes, [&](ServerState& server) {
+        for (std::size_t sender = 0; sender < players; ++sender) {
+            SendRelayMessage(server, frame, 0);
+        }
+    });
+}
+
+// Registers `benchmark` for `players` players twice: writing once per pass, and each frame at
+// once under the name with "/write:each_frame".
+void RegisterBothWays(const std::string& name,
+                      void (*benchmark)(benchmark::State&, std::size_t, Writes),
+                      std::size_t players) {
+    const std::string base = name + "/players:" + std::to_string(players);
+    benchmark::RegisterBenchmark(base.c_str(), benchmark, players, Writes::OncePerPass)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark((base + "/write:each_frame").c_str(), benchmark, players,
+                                 Writes::EachFrame)
+        ->Unit(benchmark::kMicrosecond);
 }
 
 // The growth of resident memory while players connect, per player; both ends of every
@@ -134,10 +306,14 @@ void RegisterRelayBenchmarks(std::size_t players) {
     const std::string suffix = "/players:" + std::to_string(players);
     benchmark::RegisterBenchmark(("IdlePass" + suffix).c_str(), IdlePass, players)
         ->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark(("BroadcastFanOut" + suffix).c_str(), BroadcastFanOut, players)
+    RegisterBothWays("BroadcastFanOut", BroadcastFanOut, players);
+    benchmark::RegisterBenchmark(("RawSendFloor" + suffix).c_str(), RawSendFloor, players)
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark(("PassWithBroadcast" + suffix).c_str(), PassWithBroadcast, players)
         ->Unit(benchmark::kMicrosecond);
+    RegisterBothWays("BusyPass", BusyPass, players);
+    RegisterBothWays("FanIn", FanIn, players);
+    RegisterBothWays("FanInWrites", FanInWrites, players);
 }
 
 void RegisterMemoryBenchmark(std::size_t largest) {

@@ -55,6 +55,7 @@ FuzzScript DecodeScript(const std::uint8_t* data, std::size_t size) {
         switch (head & 7) {
             case 0:
                 event.kind = EventKind::Connect;
+                event.narrow = (parameter & 1) != 0;
                 break;
             case 1: {
                 event.kind = EventKind::WriteBytes;
@@ -64,10 +65,14 @@ FuzzScript DecodeScript(const std::uint8_t* data, std::size_t size) {
                 }
                 break;
             }
-            case 2:
+            case 2: {
                 event.kind = EventKind::WriteBytes;
-                event.bytes = DecodeFrame(reader);
+                const std::vector<std::uint8_t> frame = DecodeFrame(reader);
+                for (int copy = 0; copy < 1 << (2 * parameter); ++copy) {
+                    event.bytes.insert(event.bytes.end(), frame.begin(), frame.end());
+                }
                 break;
+            }
             case 3:
                 event.kind = EventKind::HalfClose;
                 break;

@@ -14,6 +14,9 @@ struct ScriptEvent {
     std::size_t slot = 0;
     std::vector<std::uint8_t> bytes;
     int passes = 1;
+    // A client with a small receive window and small segments, whose server end fills up after a
+    // few dozen kilobytes, so that the server keeps output for it once it stops reading.
+    bool narrow = false;
 };
 
 struct FuzzScript {
@@ -24,7 +27,8 @@ struct FuzzScript {
 
 // The first byte chooses the display (bit 0) and fair turns (bit 1); then each event starts with a
 // byte whose low three bits are the kind, the next three the slot and the top two a parameter:
-//   0 connect, 1 raw bytes (length byte, bytes), 2 one frame (id, target choice, length, value
-//   bytes, the value padded when the input ends), 3 half-close, 4 reset, 5 stop or resume
+//   0 connect (a narrow client when the parameter is odd), 1 raw bytes (length byte, bytes),
+//   2 one frame (id, target choice, length, value bytes, the value padded when the input ends)
+//   written 1, 4, 16 or 64 times by the parameter, 3 half-close, 4 reset, 5 stop or resume
 //   reading, 6 one pass, 7 two to eight passes.
 FuzzScript DecodeScript(const std::uint8_t* data, std::size_t size);

@@ -110,6 +110,7 @@ void RelayModel::Deliver(std::size_t slot, const ExpectedFrame& frame) {
         return;
     }
     receiver.expected.push_back(frame);
+    receiver.owed += FRAME_HEADER_SIZE + frame.value.size();
 }
 
 std::map<PlayerId, std::size_t>::iterator RelayModel::Remove(
@@ -164,13 +165,8 @@ bool RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player) {
     const std::uint8_t id = frame.id;
     const PlayerId target = frame.target;
     const std::vector<std::uint8_t> value(frame.value.begin(), frame.value.end());
-    // The header and the value are read apart, and each read first takes in what waits.
-    Pull(slot);
-    slot.consumed += FRAME_HEADER_SIZE;
-    if (!value.empty()) {
-        Pull(slot);
-        slot.consumed += value.size();
-    }
+    // The whole frame is taken from the buffer at once, without going back to the socket.
+    slot.consumed += FRAME_HEADER_SIZE + value.size();
     const PlayerId sender = player->first;
     if (id == MSG_LEAVE) {
         Remove(player);

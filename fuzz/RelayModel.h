@@ -36,6 +36,9 @@ struct ModelSlot {
     bool reset = false;
     bool sendFailed = false;
     std::vector<ExpectedFrame> expected;
+    // The bytes of the expected frames, but for the digits of the clock, which only the server
+    // knows.
+    std::size_t owed = 0;
 };
 
 // What the relay does with the connections, written from the rules of the protocol rather than

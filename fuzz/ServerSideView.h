@@ -11,6 +11,9 @@ struct ServerSide {
     // Bytes received and not read by the server, plus one once the peer's FIN has arrived and
     // not been read.
     std::uint32_t unread = 0;
+    // Bytes the server has written to the connection: acknowledged by the client or still in the
+    // server end's send queue.
+    std::uint64_t written = 0;
 };
 
 class ServerSideView {

@@ -2,9 +2,7 @@
 
 #include "SocketOps.h"
 
-#include <algorithm>
 #include <new>
-#include <vector>
 
 using namespace sockets;
 
@@ -144,24 +142,6 @@ bool NetSocket::IsDisconnected() {
     }
     const PeekResult peek = PeekOneByte(sock);
     return peek == PeekResult::OrderlyClose || peek == PeekResult::ConnectionGone;
-}
-
-int NetSocket::PollActivity(NetSocket* const* endpoints, std::size_t count, std::uint8_t* active) {
-    std::vector<SocketHandle> socks(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        socks[index] = endpoints[index]->sock;
-    }
-    // Endpoints that are not open or have failed are always reported, whatever poll says.
-    if (!PollReadableMany(socks.data(), count, active)) {
-        std::fill(active, active + count, std::uint8_t{1});
-        return 1;
-    }
-    for (std::size_t index = 0; index < count; ++index) {
-        if (!endpoints[index]->IsOpen() || endpoints[index]->sendFailed) {
-            active[index] = 1;
-        }
-    }
-    return 0;
 }
 
 void NetSocket::EnableNoDelay() {

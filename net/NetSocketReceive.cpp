@@ -19,19 +19,18 @@ int NetSocket::Receive(bool wait) {
     return (flags & NS_UDP) ? ReceiveDatagrams(wait) : ReceiveStream(wait);
 }
 
-std::size_t NetSocket::ReceiveRoom() const {
+std::size_t NetSocket::ReceiveRoom(std::size_t largest) const {
     if (receiveLimit == 0) {
-        return RECEIVE_CHUNK;
+        return largest;
     }
-    return buffer.Size() >= receiveLimit ? 0
-                                         : std::min(RECEIVE_CHUNK, receiveLimit - buffer.Size());
+    return buffer.Size() >= receiveLimit ? 0 : std::min(largest, receiveLimit - buffer.Size());
 }
 
 int NetSocket::ReceiveStream(bool wait) {
     // Only the owner's thread reaches here (threaded endpoints return before), so the buffer
     // needs no lock.
-    if (wait && ReceiveRoom() > 0) {
-        const std::size_t room = ReceiveRoom();
+    if (wait && ReceiveRoom(RECEIVE_CHUNK) > 0) {
+        const std::size_t room = ReceiveRoom(RECEIVE_CHUNK);
         const IoResult result =
             sockets::ReceiveStream(sock, buffer.PrepareAppend(room), room, true);
         if (result.error != IoError::None) {
@@ -46,8 +45,8 @@ int NetSocket::ReceiveStream(bool wait) {
     if (!PendingByteCount(sock, count)) {
         return 1;
     }
-    while (count > 0 && ReceiveRoom() > 0) {
-        const std::size_t size = std::min<std::size_t>(count, ReceiveRoom());
+    while (count > 0 && ReceiveRoom(RECEIVE_CHUNK) > 0) {
+        const std::size_t size = std::min<std::size_t>(count, ReceiveRoom(RECEIVE_CHUNK));
         const IoResult result =
             sockets::ReceiveStream(sock, buffer.PrepareAppend(size), size, false);
         if (result.error != IoError::None) {
@@ -61,11 +60,36 @@ int NetSocket::ReceiveStream(bool wait) {
     return 0;
 }
 
+int NetSocket::ReceiveAvailable() {
+    if (!IsOpen() || (flags & (NS_SERVER | NS_UDP | NS_THREADED))) {
+        return Receive(false);
+    }
+    const std::size_t room = ReceiveRoom(RECEIVE_AREA);
+    if (room == 0) {
+        return 0;
+    }
+    // Read into an area of its own, so that the buffer grows only by what arrived and an idle
+    // endpoint holds no room for a read.
+    std::uint8_t area[RECEIVE_AREA];
+    const IoResult result = sockets::ReceiveStream(sock, area, room, false);
+    if (result.error == IoError::WouldBlock) {
+        return 0;
+    }
+    if (result.error != IoError::None) {
+        return 1;
+    }
+    if (result.bytes == 0) {
+        peerClosed = true;
+    }
+    buffer.Append(area, result.bytes);
+    return 0;
+}
+
 int NetSocket::ReceiveDatagrams(bool wait) {
     // Datagrams are taken while the socket is readable rather than by the pending count, which
     // on this platform gives only the first datagram's size and is 0 for an empty one.
     bool waitForFirst = wait;
-    while (ReceiveRoom() == RECEIVE_CHUNK &&
+    while (ReceiveRoom(RECEIVE_CHUNK) == RECEIVE_CHUNK &&
            (waitForFirst || PollReadable(sock, 0) == Readiness::Readable)) {
         SocketAddress from;
         const IoResult result = ReceiveDatagram(sock, buffer.PrepareAppend(RECEIVE_CHUNK),
@@ -104,6 +128,20 @@ int NetSocket::Peek(void* dst, std::uint32_t n) {
         std::memcpy(dst, buffer.Data(), n);
     }
     return 0;
+}
+
+std::uint32_t NetSocket::PeekUpTo(void* dst, std::uint32_t capacity) {
+    MutexGuard guard(bufferLock);
+    const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(capacity, buffer.Size()));
+    if (count > 0) {
+        std::memcpy(dst, buffer.Data(), count);
+    }
+    return count;
+}
+
+void NetSocket::Discard(std::uint32_t n) {
+    MutexGuard guard(bufferLock);
+    buffer.Consume(n);
 }
 
 int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter) {

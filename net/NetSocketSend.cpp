@@ -38,6 +38,24 @@ int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* h
     return 0;
 }
 
+int NetSocket::SendLater(const void* data, int len) {
+    if (!IsOpen() || (flags & (NS_SERVER | NS_UDP)) || len < 0 || sendFailed) {
+        return 1;
+    }
+    const auto length = static_cast<std::size_t>(len);
+    // Only what the socket cannot take counts against the limit.
+    if (pending.Size() + length > SEND_PENDING_LIMIT && FlushPending() != 0) {
+        return 1;
+    }
+    if (pending.Size() + length > SEND_PENDING_LIMIT) {
+        fellBehind = true;
+        FailConnection();
+        return 1;
+    }
+    pending.Append(data, length);
+    return 0;
+}
+
 void NetSocket::SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
                               const char* host) {
     // Send itself refuses an endpoint that is not open or is a listener.

@@ -44,10 +44,6 @@ SocketHandle Accept(SocketHandle listener, SocketAddress& peer);
 enum class Readiness { NotReadable, Readable, Failed };
 Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds);
 
-// Tests `count` sockets at once without waiting; `readable[i]` becomes 1 for each socket that
-// has data, a close or an error to report, else 0. False when the test itself failed.
-bool PollReadableMany(const SocketHandle* socks, std::size_t count, std::uint8_t* readable);
-
 enum class PeekResult { Data, OrderlyClose, ConnectionGone, OtherError };
 PeekResult PeekOneByte(SocketHandle sock);
 

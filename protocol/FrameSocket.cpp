@@ -1,23 +1,21 @@
 #include "protocol/FrameSocket.h"
 
 bool TakeWholeFrame(NetSocket& endpoint, Frame& frame) {
-    std::uint8_t header[FRAME_HEADER_SIZE];
-    if (endpoint.Peek(header, FRAME_HEADER_SIZE) != 0) {
+    // One look at the front of the buffer: the header and as much of the value as is there.
+    std::uint8_t bytes[MAX_FRAME_SIZE];
+    const std::uint32_t buffered = endpoint.PeekUpTo(bytes, MAX_FRAME_SIZE);
+    const std::size_t size = DecodeFrame(bytes, buffered, frame);
+    if (size == 0) {
         return false;
     }
-    const std::uint8_t length = header[3];
-    if (endpoint.BufferedBytes() < FRAME_HEADER_SIZE + length) {
-        return false;
-    }
-    endpoint.Read(header, FRAME_HEADER_SIZE);
-    frame.id = header[0];
-    frame.target = static_cast<PlayerId>(header[1] | (header[2] << 8));
-    frame.value.resize(length);
-    // A Read of 0 bytes would take everything buffered.
-    if (length > 0) {
-        endpoint.Read(frame.value.data(), length);
-    }
+    endpoint.Discard(static_cast<std::uint32_t>(size));
     return true;
+}
+
+bool WholeFrameBuffered(NetSocket& endpoint) {
+    std::uint8_t header[FRAME_HEADER_SIZE];
+    return endpoint.Peek(header, FRAME_HEADER_SIZE) == 0 &&
+           endpoint.BufferedBytes() >= FRAME_HEADER_SIZE + header[3];
 }
 
 bool TakeFrame(NetSocket& endpoint, Frame& frame) {

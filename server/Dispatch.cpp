@@ -4,13 +4,20 @@
 #include "protocol/FrameSocket.h"
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
-#include "server/PlayerActivity.h"
 #include "server/Players.h"
 
-#include <iterator>
+#include <algorithm>
 #include <vector>
 
 namespace {
+
+constexpr std::uint32_t NO_PLAYER = std::uint32_t{LAST_PLAYER_ID} + 1;
+
+// The smallest member of `set` from `from` on, or NO_PLAYER.
+std::uint32_t Member(const PlayerIdSet& set, std::uint32_t from) {
+    const std::optional<PlayerId> id = set.NextFrom(from);
+    return id ? *id : NO_PLAYER;
+}
 
 void ShowMessage(ServerState& state, PlayerId sender) {
     const Frame& message = state.message;
@@ -25,29 +32,33 @@ void ShowMessage(ServerState& state, PlayerId sender) {
                  static_cast<int>(message.value.size()));
 }
 
-}  // namespace
-
-namespace {
+// Notes whether a whole message waits in the player's buffer.
+void NoteWholeMessage(PlayerActivity& activity, PlayerId id, NetSocket& endpoint) {
+    if (WholeFrameBuffered(endpoint)) {
+        activity.wholeMessage.Insert(id);
+    } else {
+        activity.wholeMessage.Erase(id);
+    }
+}
 
 enum class Turn { Next, EndsPass };
 
-// One player's turn: takes in its bytes and handles at most one whole message. `next` becomes
-// the entry after it, which is where a walk in id order goes on.
-Turn TakeTurn(ServerState& state, const PlayerActivity& activity,
-              PlayerRegistry::const_iterator entry, PlayerRegistry::const_iterator& next) {
-    NetSocket* endpoint = entry->second.get();
-    next = std::next(entry);
-    // A quiet player is connected and has nothing new; it may still hold whole messages.
-    if (activity.NeedsAttention(entry->first, *endpoint)) {
-        if (!endpoint->IsConnected()) {
+// One player's turn: when its socket reported something or a send to it failed, its liveness
+// test and what it has sent; then at most one whole message from its buffer.
+Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, bool reported) {
+    NetSocket& endpoint = *entry->second;
+    if (reported) {
+        if (!endpoint.IsConnected()) {
             // Gone since the sweep: removed before its buffered frames are taken, as the
             // sweep would have.
-            next = RemovePlayer(state, entry);
+            RemovePlayer(state, entry);
             return Turn::Next;
         }
-        endpoint->Receive(false);
+        endpoint.ReceiveAvailable();
     }
-    if (!TakeWholeFrame(*endpoint, state.message)) {
+    const bool taken = TakeWholeFrame(endpoint, state.message);
+    NoteWholeMessage(state.registry.Activity(), entry->first, endpoint);
+    if (!taken) {
         return Turn::Next;
     }
     const PlayerId sender = entry->first;
@@ -56,7 +67,7 @@ Turn TakeTurn(ServerState& state, const PlayerActivity& activity,
     if (message.id == MSG_LEAVE) {
         // The player said it is leaving: it is removed at once, and whatever it sent after
         // the leave message is never relayed.
-        next = RemovePlayer(state, entry);
+        RemovePlayer(state, entry);
         return Turn::Next;
     }
     if (message.target != SERVER_ID) {
@@ -71,42 +82,60 @@ Turn TakeTurn(ServerState& state, const PlayerActivity& activity,
     return Turn::Next;
 }
 
-// From the player after the one whose message ended the last pass, round to it again.
-void DispatchInFairTurns(ServerState& state, const PlayerActivity& activity) {
-    std::vector<PlayerId> order;
-    order.reserve(state.registry.size());
-    const auto first = state.registry.lower_bound(static_cast<PlayerId>(state.lastPassEnder + 1));
-    for (auto entry = first; entry != state.registry.end(); ++entry) {
-        order.push_back(entry->first);
-    }
-    for (auto entry = state.registry.begin(); entry != first; ++entry) {
-        order.push_back(entry->first);
-    }
-    // Players only leave during the walk; one that has left is passed over.
-    for (const PlayerId id : order) {
-        const auto entry = state.registry.find(id);
-        PlayerRegistry::const_iterator next;
-        if (entry != state.registry.end() &&
-            TakeTurn(state, activity, entry, next) == Turn::EndsPass) {
-            state.lastPassEnder = id;
-            return;
+// Gives a turn, in ascending id order from `from` to `to`, to each player whose socket reported
+// something, that has a whole message buffered, or a send to which has failed, also during this
+// walk. Returns the id whose message ended the pass, or NO_PLAYER.
+std::uint32_t WalkTurns(ServerState& state, const std::vector<PlayerId>& reported,
+                        std::uint32_t from, std::uint32_t to) {
+    const PlayerActivity& activity = state.registry.Activity();
+    auto nextReported = std::lower_bound(reported.begin(), reported.end(), from);
+    for (;;) {
+        while (nextReported != reported.end() && *nextReported < from) {
+            ++nextReported;
+        }
+        std::uint32_t id = nextReported != reported.end() ? *nextReported : NO_PLAYER;
+        id = std::min(id, Member(activity.wholeMessage, from));
+        id = std::min(id, Member(activity.failedSend, from));
+        if (id > to) {
+            return NO_PLAYER;
+        }
+        from = id + 1;
+        const auto entry = state.registry.find(static_cast<PlayerId>(id));
+        if (entry == state.registry.end()) {
+            continue;
+        }
+        const bool wasReported = nextReported != reported.end() && *nextReported == id;
+        const bool failed = activity.failedSend.Contains(entry->first);
+        if (TakeTurn(state, entry, wasReported || failed) == Turn::EndsPass) {
+            return id;
         }
     }
 }
 
 }  // namespace
 
+bool TakeInPlayerInput(ServerState& state, PlayerId id) {
+    const auto entry = state.registry.find(id);
+    if (entry == state.registry.end()) {
+        return false;
+    }
+    entry->second->ReceiveAvailable();
+    NoteWholeMessage(state.registry.Activity(), id, *entry->second);
+    return true;
+}
+
 void DispatchMessages(ServerState& state) {
-    const PlayerActivity activity(state.registry);
-    if (state.fairTurns) {
-        DispatchInFairTurns(state, activity);
+    const std::vector<PlayerId> reported = ReportedPlayers(state);
+    if (!state.fairTurns) {
+        WalkTurns(state, reported, FIRST_PLAYER_ID, LAST_PLAYER_ID);
         return;
     }
-    for (auto entry = state.registry.begin(); entry != state.registry.end();) {
-        PlayerRegistry::const_iterator next;
-        if (TakeTurn(state, activity, entry, next) == Turn::EndsPass) {
-            return;
-        }
-        entry = next;
+    // From the player after the one whose message ended the last pass, round to it again.
+    std::uint32_t ender = WalkTurns(state, reported, state.lastPassEnder + 1u, LAST_PLAYER_ID);
+    if (ender == NO_PLAYER) {
+        ender = WalkTurns(state, reported, FIRST_PLAYER_ID, state.lastPassEnder);
+    }
+    if (ender != NO_PLAYER) {
+        state.lastPassEnder = static_cast<PlayerId>(ender);
     }
 }

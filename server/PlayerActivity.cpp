@@ -2,22 +2,34 @@
 
 #include <algorithm>
 
-PlayerActivity::PlayerActivity(const PlayerRegistry& registry) {
-    std::vector<NetSocket*> endpoints;
-    ids.reserve(registry.size());
-    endpoints.reserve(registry.size());
-    for (const auto& [id, endpoint] : registry) {
-        ids.push_back(id);
-        endpoints.push_back(endpoint.get());
+void PlayerActivity::Watch(PlayerId id, const NetSocket& endpoint) {
+    if (readiness.Join(endpoint, id) != 0) {
+        unwatched.Insert(id);
     }
-    active.resize(ids.size());
-    NetSocket::PollActivity(endpoints.data(), endpoints.size(), active.data());
 }
 
-bool PlayerActivity::NeedsAttention(PlayerId id, const NetSocket& endpoint) const {
-    const auto found = std::lower_bound(ids.begin(), ids.end(), id);
-    if (found == ids.end() || *found != id) {
-        return true;
+void PlayerActivity::Forget(PlayerId id, const NetSocket& endpoint) {
+    if (unwatched.Contains(id)) {
+        unwatched.Erase(id);
+    } else {
+        readiness.Leave(endpoint);
     }
-    return active[static_cast<std::size_t>(found - ids.begin())] != 0 || endpoint.HasFailed();
+    wholeMessage.Erase(id);
+    keptOutput.Erase(id);
+    failedSend.Erase(id);
+}
+
+bool PlayerActivity::Reported(std::vector<PlayerId>& ids) {
+    ids.clear();
+    if (readiness.Collect(keys) != 0) {
+        return false;
+    }
+    for (const std::uint32_t key : keys) {
+        ids.push_back(static_cast<PlayerId>(key));
+    }
+    for (auto id = unwatched.NextFrom(0); id; id = unwatched.NextFrom(*id + 1u)) {
+        ids.push_back(*id);
+    }
+    std::sort(ids.begin(), ids.end());
+    return true;
 }

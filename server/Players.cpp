@@ -2,9 +2,9 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
-#include "server/PlayerActivity.h"
 #include "sync/Clock.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace {
@@ -83,21 +83,37 @@ void AdmitPlayer(ServerState& state) {
     std::snprintf(text, sizeof text, "%d",
                   static_cast<int>(static_cast<std::int32_t>(TickCount())));
     SendGreeting(state, *id, text);
+    // The greetings leave in one write before the pass goes on.
+    FlushPlayerOutput(state, *id);
 
     ConsolePrint(state.console, "New connection from %s, assigned to player ID %i.\n", peer.c_str(),
                  static_cast<int>(*id));
 }
 
+std::vector<PlayerId> ReportedPlayers(ServerState& state) {
+    std::vector<PlayerId> ids;
+    if (!state.registry.Activity().Reported(ids)) {
+        for (const auto& entry : state.registry) {
+            ids.push_back(entry.first);
+        }
+    }
+    return ids;
+}
+
 void SweepPlayers(ServerState& state) {
-    const PlayerActivity activity(state.registry);
-    for (auto entry = state.registry.begin(); entry != state.registry.end();) {
-        if (activity.NeedsAttention(entry->first, *entry->second) &&
-            !entry->second->IsConnected()) {
-            // Before the dispatch, so that no frame is relayed to a player whose connection is
-            // gone and who will never read it.
-            entry = RemovePlayer(state, entry);
-        } else {
-            ++entry;
+    std::vector<PlayerId> tested = ReportedPlayers(state);
+    const PlayerIdSet& failed = state.registry.Activity().failedSend;
+    for (auto id = failed.NextFrom(0); id; id = failed.NextFrom(*id + 1u)) {
+        tested.push_back(*id);
+    }
+    std::sort(tested.begin(), tested.end());
+    tested.erase(std::unique(tested.begin(), tested.end()), tested.end());
+    for (const PlayerId id : tested) {
+        const auto entry = state.registry.find(id);
+        // Before the dispatch, so that no frame is relayed to a player whose connection is gone
+        // and who will never read it.
+        if (entry != state.registry.end() && !entry->second->IsConnected()) {
+            RemovePlayer(state, entry);
         }
     }
 }
@@ -106,6 +122,5 @@ PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
                                             PlayerRegistry::const_iterator entry) {
     ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
     state.statistics.CountDeparture(entry->first, entry->second->FellBehind());
-    entry->second->Close();
     return state.registry.Remove(entry);
 }

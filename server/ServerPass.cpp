@@ -5,8 +5,8 @@
 #include "server/Players.h"
 
 void ServerPass(ServerState& state) {
-    FlushPlayerOutput(state);
     AdmitPlayer(state);
     SweepPlayers(state);
     DispatchMessages(state);
+    FlushPlayerOutput(state);
 }

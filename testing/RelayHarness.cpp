@@ -1,10 +1,13 @@
 #include "testing/RelayHarness.h"
 
+#include "server/Dispatch.h"
 #include "server/Players.h"
 #include "server/ServerPass.h"
 
 #include <algorithm>
 #include <chrono>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -80,18 +83,29 @@ NetSocket* RelayHarness::Endpoint(PlayerId id) {
 bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     for (;;) {
-        NetSocket* endpoint = Endpoint(id);
-        if (endpoint == nullptr) {
+        if (!TakeInPlayerInput(state, id)) {
             return false;
         }
-        endpoint->Receive(false);
-        if (endpoint->BufferedBytes() >= bytes) {
+        if (Endpoint(id)->BufferedBytes() >= bytes) {
             return true;
         }
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
     }
+}
+
+bool RelayHarness::WaitForReported(PlayerId id) {
+    const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
+    std::vector<PlayerId> reported;
+    while (!state.registry.Activity().Reported(reported) ||
+           !std::binary_search(reported.begin(), reported.end(), id)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            return false;
+        }
+        std::this_thread::yield();
+    }
+    return true;
 }
 
 bool RelayHarness::Deliver(LoopbackClient& client, PlayerId from, std::uint8_t id, PlayerId target,

@@ -12,7 +12,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
 
@@ -192,24 +191,6 @@ Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds) {
     }
     // Hang-ups and errors count as readable: the receive that follows reports them.
     return result == 0 ? Readiness::NotReadable : Readiness::Readable;
-}
-
-bool PollReadableMany(const SocketHandle* socks, std::size_t count, std::uint8_t* readable) {
-    std::vector<pollfd> watched(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        watched[index] = pollfd{Fd(socks[index]), POLLIN, 0};
-    }
-    int result;
-    do {
-        result = poll(watched.data(), static_cast<nfds_t>(count), 0);
-    } while (result < 0 && errno == EINTR);
-    if (result < 0) {
-        return false;
-    }
-    for (std::size_t index = 0; index < count; ++index) {
-        readable[index] = watched[index].revents != 0 ? 1 : 0;
-    }
-    return true;
 }
 
 PeekResult PeekOneByte(SocketHandle sock) {

@@ -11,7 +11,6 @@
 
 #include <climits>
 #include <cstring>
-#include <vector>
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
 
@@ -215,30 +214,6 @@ Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds) {
     }
     // Hang-ups and errors count as readable: the receive that follows reports them.
     return result == 0 ? Readiness::NotReadable : Readiness::Readable;
-}
-
-bool PollReadableMany(const SocketHandle* socks, std::size_t count, std::uint8_t* readable) {
-    // WSAPoll takes only open sockets; the others are reported as not readable, as poll does.
-    std::vector<WSAPOLLFD> watched;
-    std::vector<std::size_t> positions;
-    watched.reserve(count);
-    for (std::size_t index = 0; index < count; ++index) {
-        readable[index] = 0;
-        if (socks[index] != INVALID_SOCKET_HANDLE) {
-            watched.push_back(WSAPOLLFD{Native(socks[index]), POLLRDNORM, 0});
-            positions.push_back(index);
-        }
-    }
-    if (watched.empty()) {
-        return true;
-    }
-    if (WSAPoll(watched.data(), static_cast<ULONG>(watched.size()), 0) == SOCKET_ERROR) {
-        return false;
-    }
-    for (std::size_t entry = 0; entry < watched.size(); ++entry) {
-        readable[positions[entry]] = watched[entry].revents != 0 ? 1 : 0;
-    }
-    return true;
 }
 
 PeekResult PeekOneByte(SocketHandle sock) {

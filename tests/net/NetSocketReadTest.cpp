@@ -252,3 +252,55 @@ TEST(NetSocketDatagramReadTest, AnEmptyDatagramDoesNotHoldBackLaterOnes) {
     ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 2));
     EXPECT_EQ(TakeAll(udp.receiver), "xy");
 }
+
+TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
+    const std::vector<std::uint8_t> data = PatternBytes(200000, 5);
+    reader().SetReceiveLimit(64u * 1024u);
+    std::thread writer(
+        [&] { pair.client.Send(data.data(), static_cast<int>(data.size()), 0, nullptr); });
+    std::vector<std::uint8_t> received;
+    std::uint8_t piece[7000];
+    const bool complete = WaitFor([&] {
+        if (reader().ReceiveAvailable() != 0 || reader().BufferedBytes() > 64u * 1024u) {
+            return true;
+        }
+        const std::uint32_t count = reader().PeekUpTo(piece, sizeof piece);
+        reader().Discard(count);
+        received.insert(received.end(), piece, piece + count);
+        return received.size() >= data.size();
+    });
+    writer.join();
+    ASSERT_TRUE(complete);
+    EXPECT_LE(reader().BufferedBytes(), 64u * 1024u);
+    EXPECT_TRUE(received == data);
+}
+
+TEST_F(NetSocketReadTest, ReceiveAvailableStopsAtAFullBufferAndSeesTheEnd) {
+    reader().SetReceiveLimit(4);
+    ASSERT_EQ(pair.client.Send("abcdef", 6, 0, nullptr), 0);
+    ASSERT_TRUE(
+        WaitFor([&] { return reader().ReceiveAvailable() == 0 && reader().BufferedBytes() == 4; }));
+    EXPECT_EQ(reader().ReceiveAvailable(), 0);
+    EXPECT_EQ(reader().BufferedBytes(), 4u);
+    reader().Discard(3);
+    pair.client.Close();
+    ASSERT_TRUE(
+        WaitFor([&] { return reader().ReceiveAvailable() == 0 && reader().BufferedBytes() == 3; }));
+    EXPECT_EQ(TakeAll(reader()), "def");
+    EXPECT_FALSE(reader().IsConnected());
+}
+
+TEST_F(NetSocketReadTest, PeekUpToCopiesWithoutTakingAndDiscardDrops) {
+    Feed("abcdef");
+    char dst[8] = {};
+    EXPECT_EQ(reader().PeekUpTo(dst, 4), 4u);
+    EXPECT_EQ(std::string(dst, 4), "abcd");
+    EXPECT_EQ(reader().PeekUpTo(dst, sizeof dst), 6u);
+    EXPECT_EQ(std::string(dst, 6), "abcdef");
+    reader().Discard(2);
+    EXPECT_EQ(reader().PeekUpTo(dst, sizeof dst), 4u);
+    EXPECT_EQ(std::string(dst, 4), "cdef");
+    reader().Discard(100);
+    EXPECT_EQ(reader().BufferedBytes(), 0u);
+    EXPECT_EQ(reader().PeekUpTo(dst, sizeof dst), 0u);
+}

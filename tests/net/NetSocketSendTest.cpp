@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -23,9 +24,51 @@ struct SlowReaderPair {
         accepted = AcceptOne(listener);
         return peer->Connected() && accepted != nullptr;
     }
+
+    // Writes the kept output as the peer makes room; false when some is still kept after a
+    // minute.
+    bool FlushWhileThePeerReads() {
+        return WaitFor(
+            [&] {
+                accepted->FlushPending();
+                return accepted->PendingOutput() == 0;
+            },
+            60000);
+    }
 };
 
 inline constexpr std::size_t CHUNK = 64 * 1024;
+
+// Sends `data` in small pieces until the endpoint keeps some of it, then has the peer read every
+// byte the sockets took, so that the socket has room again while output is still kept. The
+// count of bytes sent; 0 when nothing was kept or the peer read something else.
+std::size_t KeepSomeThenMakeRoom(SlowReaderPair& pair, const std::vector<std::uint8_t>& data) {
+    constexpr std::size_t PIECE = 4096;
+    std::size_t sent = 0;
+    while (pair.accepted->PendingOutput() == 0 && sent + PIECE <= data.size()) {
+        const std::size_t length = PIECE - sent % 7;
+        if (pair.accepted->Send(data.data() + sent, static_cast<int>(length), 0, nullptr) != 0) {
+            return 0;
+        }
+        sent += length;
+    }
+    const std::size_t taken = sent - pair.accepted->PendingOutput();
+    const auto received = pair.peer->ReadExactly(taken, WAIT_MS);
+    if (pair.accepted->PendingOutput() == 0 || !received ||
+        !std::equal(received->begin(), received->end(), data.begin())) {
+        return 0;
+    }
+    // The peer acknowledges what it read, which frees the sender's socket.
+    SleepMilliseconds(200);
+    return sent;
+}
+
+// The last `count` of the first `sent` bytes of `data`.
+std::vector<std::uint8_t> TailOf(const std::vector<std::uint8_t>& data, std::size_t sent,
+                                 std::size_t count) {
+    return std::vector<std::uint8_t>(data.begin() + static_cast<std::ptrdiff_t>(sent - count),
+                                     data.begin() + static_cast<std::ptrdiff_t>(sent));
+}
 
 }  // namespace
 
@@ -123,12 +166,7 @@ TEST(NetSocketSendTest, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
 
     std::optional<std::vector<std::uint8_t>> received;
     std::thread reader([&] { received = pair.peer->ReadExactly(sent, 60000); });
-    EXPECT_TRUE(WaitFor(
-        [&] {
-            pair.accepted->FlushPending();
-            return pair.accepted->PendingOutput() == 0;
-        },
-        60000));
+    EXPECT_TRUE(pair.FlushWhileThePeerReads());
     reader.join();
     ASSERT_TRUE(received.has_value());
     EXPECT_TRUE(std::equal(received->begin(), received->end(), data.begin()));
@@ -164,4 +202,77 @@ TEST(NetSocketSendTest, SendingToAResetPeerFailsWithoutEndingTheProcess) {
         return result == 1;
     }));
     EXPECT_FALSE(pair.accepted->IsConnected());
+}
+
+// An endpoint that keeps output of its own while its socket has room again.
+class KeptOutputWithRoom : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pair.Connect());
+        sent = KeepSomeThenMakeRoom(pair, data);
+        ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
+        kept = pair.accepted->PendingOutput();
+    }
+
+    SlowReaderPair pair;
+    const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 13);
+    std::size_t sent = 0;
+    std::size_t kept = 0;
+};
+
+TEST_F(KeptOutputWithRoom, ASendGoesBehindTheKeptOutput) {
+    const std::vector<std::uint8_t> newer = {'n', 'e', 'w'};
+    ASSERT_EQ(pair.accepted->Send(newer.data(), 3, 0, nullptr), 0);
+    ASSERT_EQ(pair.accepted->FlushPending(), 0);
+    std::vector<std::uint8_t> expected = TailOf(data, sent, kept);
+    expected.insert(expected.end(), newer.begin(), newer.end());
+    EXPECT_EQ(pair.peer->ReadExactly(expected.size()), expected);
+    EXPECT_TRUE(pair.peer->NothingArrives(100));
+}
+
+TEST_F(KeptOutputWithRoom, CloseWritesTheKeptOutputBeforeTheEnd) {
+    ASSERT_EQ(pair.accepted->Close(), 0);
+    EXPECT_EQ(pair.peer->ReadExactly(kept), TailOf(data, sent, kept));
+    EXPECT_TRUE(pair.peer->ClosedByPeer());
+}
+
+// Bytes sent for later wait for FlushPending, behind what is kept; what a reading peer's socket
+// takes does not count against the limit, however much is sent for later between two flushes.
+TEST(NetSocketSendTest, SendLaterKeepsBytesUntilFlushedAndCountsOnlyWhatTheSocketRefuses) {
+    SlowReaderPair pair;
+    ASSERT_TRUE(pair.Connect());
+    const std::vector<std::uint8_t> data = PatternBytes(4 * SEND_PENDING_LIMIT, 23);
+    ASSERT_EQ(pair.accepted->SendLater(data.data(), 100), 0);
+    EXPECT_EQ(pair.accepted->PendingOutput(), 100u);
+    EXPECT_TRUE(pair.peer->NothingArrives(100)) << "nothing is written before the flush";
+
+    std::optional<std::vector<std::uint8_t>> received;
+    std::thread reader([&] { received = pair.peer->ReadExactly(data.size(), 60000); });
+    for (std::size_t sent = 100; sent < data.size();) {
+        const std::size_t length = std::min(CHUNK - sent % 11, data.size() - sent);
+        if (pair.accepted->SendLater(data.data() + sent, static_cast<int>(length)) != 0) {
+            ADD_FAILURE() << "refused after " << sent << " bytes";
+            // The reader then sees the end at once instead of waiting for the rest.
+            pair.accepted->Close();
+            break;
+        }
+        EXPECT_LE(pair.accepted->PendingOutput(), SEND_PENDING_LIMIT);
+        sent += length;
+    }
+    EXPECT_TRUE(pair.FlushWhileThePeerReads());
+    reader.join();
+    ASSERT_TRUE(received.has_value());
+    EXPECT_TRUE(*received == data);
+}
+
+TEST(NetSocketSendTest, SendLaterRefusesWhatSendRefuses) {
+    NetSocket closed;
+    EXPECT_EQ(closed.SendLater("a", 1), 1);
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect());
+    EXPECT_EQ(pair.listener.SendLater("a", 1), 1);
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open());
+    EXPECT_EQ(udp.sender.SendLater("a", 1), 1);
+    EXPECT_EQ(udp.sender.PendingOutput(), 0u);
 }

@@ -70,7 +70,8 @@ TEST_F(RelayFlood, FloodingPlayerIsHeldToTheReceiveLimitWhileOthersRelay) {
     ASSERT_GE(written.load(), ENOUGH) << "after " << pass << " passes";
     StopFlooder(writer);
 
-    EXPECT_GT(mostBuffered, PLAYER_RECEIVE_LIMIT - MAX_FRAME_SIZE);
+    // A pass fills the buffer to the limit and then takes one frame of at most this size.
+    EXPECT_GE(mostBuffered, PLAYER_RECEIVE_LIMIT - MAX_FRAME_SIZE);
     const std::string console = relay.Console();
     const std::string marker = "Value \t= ";
     std::uint32_t shown = 0;

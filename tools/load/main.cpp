@@ -97,10 +97,37 @@ std::size_t AdmitPlayers(const LoadOptions& options, LoadSession& session, Serve
             std::fflush(stdout);
         }
     }
-    std::printf("Admitted %zu of %u players in %.1f s.\n", admitted, options.players,
-                Seconds(NowMicros() - start));
+    const double seconds = Seconds(NowMicros() - start);
+    std::printf("Admitted %zu of %u players in %.1f s (%.1f ms per player).\n", admitted,
+                options.players, seconds,
+                admitted == 0 ? 0.0 : 1000.0 * seconds / static_cast<double>(admitted));
     std::fflush(stdout);
     return admitted;
+}
+
+// Keeps the players connected and silent for the duration, looking at their connections and
+// the server every few seconds, then leaves; true when every player was admitted and none was
+// lost.
+bool HoldIdle(const LoadOptions& options, LoadSession& session, ServerWatch& server,
+              std::size_t admitted) {
+    constexpr unsigned CHECK_INTERVAL_MS = 5000;
+    std::printf("Holding %zu players idle for %u s.\n", admitted, options.durationSeconds);
+    std::fflush(stdout);
+    const std::int64_t start = NowMicros();
+    const std::int64_t end = start + options.durationSeconds * MICROS_PER_SECOND;
+    for (std::int64_t now = NowMicros(); now < end && !server.Gone(); now = NowMicros()) {
+        const auto left = static_cast<unsigned>((end - now + 999) / 1000);
+        SleepMilliseconds(std::min(CHECK_INTERVAL_MS, left));
+        session.CheckConnections();
+        server.Sample();
+        std::printf("%4.0f s: %u connections lost\n", Seconds(NowMicros() - start),
+                    session.ConnectionsLost());
+        std::fflush(stdout);
+    }
+    session.Leave();
+    std::printf("\nPlayers admitted:    %zu of %u\nConnections lost:    %u\n", admitted,
+                options.players, session.ConnectionsLost());
+    return admitted == options.players && session.ConnectionsLost() == 0 && !server.Gone();
 }
 
 void ShowProgress(const LoadSession& session, double elapsed) {
@@ -209,6 +236,9 @@ int main(int argc, char** argv) {
     if (session.Steady().size() < 2) {
         std::fprintf(stderr, "vor-load: at least 2 well-behaved players must be admitted\n");
         return 1;
+    }
+    if (options.idle) {
+        return HoldIdle(options, session, server, admitted) ? 0 : 1;
     }
     std::printf(
         "Sending for %u s: %.1f directed frames per player per second, %.1f broadcasts "

@@ -21,6 +21,8 @@ inline constexpr int NS_MULTICAST = 0x20;
 inline constexpr int LISTEN_BACKLOG = 16;
 // The most bytes asked for in one receive call.
 inline constexpr std::size_t RECEIVE_CHUNK = 1024;
+// The most bytes ReceiveAvailable takes in one call from an endpoint without a receive limit.
+inline constexpr std::size_t RECEIVE_AREA = 64u * 1024u;
 // The pause between two tries of a waiting ReadUntil.
 inline constexpr unsigned READ_RETRY_MS = 50;
 // Output that a stream socket could not take at once is kept up to this many bytes; a connection
@@ -59,12 +61,6 @@ public:
     // True exactly when the socket reports that its peer has gone.
     bool IsDisconnected();
 
-    // Tells in one test without waiting which of `count` endpoints may have something to
-    // report. `active[i]` is 0 only when endpoint i is open, its socket holds no data, close or
-    // error, and no send on it has failed: it is connected and Receive would take nothing.
-    // 1 when the test failed; then every entry is 1.
-    static int PollActivity(NetSocket* const* endpoints, std::size_t count, std::uint8_t* active);
-
     bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
     bool HasFailed() const { return sendFailed; }
     // True once a send found the kept output full and shut the connection down.
@@ -85,6 +81,12 @@ public:
     int Send(const void* data, int len, std::uint16_t port, const char* host);
     void SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
                        const char* host);
+    // Adds `len` bytes to the kept output of a stream endpoint without writing them, for
+    // FlushPending to write later behind what is kept already. When they would take the kept
+    // output past SEND_PENDING_LIMIT, what the socket takes now is written first. 1 when the
+    // endpoint is not open, is a listener or a datagram endpoint, the connection has failed or
+    // the kept output would still pass the limit (the connection is then shut down).
+    int SendLater(const void* data, int len);
     // Writes as much kept output as the socket takes now. 1 when the connection has failed.
     int FlushPending();
     std::size_t PendingOutput() const { return pending.Size(); }
@@ -97,10 +99,20 @@ public:
     // Takes the bytes pending on the socket into the buffer; with `wait`, a blocking socket
     // first waits for data.
     int Receive(bool wait);
+    // Receive without waiting, for a stream endpoint that has no receiver thread, in one receive
+    // call of up to the free room instead of asking for the pending count: takes what the socket
+    // holds, up to the receive limit (or RECEIVE_AREA without one). 1 on the same failures as
+    // Receive.
+    int ReceiveAvailable();
     // Takes exactly `n` bytes, or with `n` 0 every buffered byte; all or nothing.
     int Read(void* dst, std::uint32_t n);
     // Copies the first `n` buffered bytes without taking them; all or nothing.
     int Peek(void* dst, std::uint32_t n);
+    // Copies up to `capacity` bytes from the front of the buffer without taking them or going to
+    // the socket; returns how many it copied.
+    std::uint32_t PeekUpTo(void* dst, std::uint32_t capacity);
+    // Drops up to `n` bytes from the front of the buffer.
+    void Discard(std::uint32_t n);
     // Takes the text in front of the first `delimiter` into `dst` with a NUL and drops the
     // delimiter. Fails, taking nothing and leaving `dst` empty, when the delimiter is not
     // buffered or the text and its NUL do not fit in `capacity`. With NS_BLOCKING it waits for
@@ -112,9 +124,13 @@ public:
     static void ReceiverLoop(void* endpoint);
 
 private:
+    // Watches the socket for input.
+    friend class ReadinessSet;
+
     int ReceiveStream(bool wait);
     int ReceiveDatagrams(bool wait);
-    std::size_t ReceiveRoom() const;
+    // Room for input under the receive limit, at most `largest` bytes.
+    std::size_t ReceiveRoom(std::size_t largest) const;
     // Writes from the front of `data` until the socket would block; false on a failed send.
     bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
     void FailConnection();

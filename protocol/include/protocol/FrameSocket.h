@@ -4,8 +4,11 @@
 #include "protocol/Frame.h"
 
 // Takes the frame at the front of the endpoint's receive buffer into `frame` once all of it is
-// there. A frame that has arrived only in part stays buffered, and the result is false.
+// there. A frame that has arrived only in part stays buffered, and the result is false. Only the
+// buffer is looked at, never the socket.
 bool TakeWholeFrame(NetSocket& endpoint, Frame& frame);
+// Whether a whole frame is at the front of the endpoint's receive buffer.
+bool WholeFrameBuffered(NetSocket& endpoint);
 
 // Receives what the endpoint has pending without waiting, then takes a whole frame as
 // TakeWholeFrame does.

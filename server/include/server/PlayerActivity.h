@@ -1,22 +1,36 @@
 #pragma once
 
-#include "server/ServerState.h"
+#include "net/NetSocket.h"
+#include "net/ReadinessSet.h"
+#include "protocol/Frame.h"
+#include "server/PlayerIdSet.h"
 
 #include <cstdint>
 #include <vector>
 
-// Which players have something to report (data, a close, an error or a failed send), learnt for
-// the whole registry in one test without waiting, so that a quiet player costs a phase no system
-// call of its own.
+// What the passes know about the players from one pass to the next, so that each phase visits
+// only the players that have something to do and a quiet player costs a pass nothing.
 class PlayerActivity {
 public:
-    explicit PlayerActivity(const PlayerRegistry& registry);
+    // Watches a newly admitted player's socket.
+    void Watch(PlayerId id, const NetSocket& endpoint);
+    // Forgets a departing player; called before its endpoint closes.
+    void Forget(PlayerId id, const NetSocket& endpoint);
+    // Replaces `ids` with the players whose socket reports input, an end of stream, a reset or
+    // an error now, and those whose socket could not be watched, in ascending order. False when
+    // the test failed; then nothing is known and every player needs a visit.
+    bool Reported(std::vector<PlayerId>& ids);
 
-    // False only for a player that was quiet when the registry was tested and has not failed a
-    // send since: it is connected and has nothing new to receive.
-    bool NeedsAttention(PlayerId id, const NetSocket& endpoint) const;
+    // Players with a whole message in their receive buffer.
+    PlayerIdSet wholeMessage;
+    // Players with output kept because their socket could not take it at once.
+    PlayerIdSet keptOutput;
+    // Players a send to has failed; the next liveness test removes them.
+    PlayerIdSet failedSend;
 
 private:
-    std::vector<PlayerId> ids;
-    std::vector<std::uint8_t> active;
+    ReadinessSet readiness;
+    // Players whose socket the readiness set refused; they are reported every time.
+    PlayerIdSet unwatched;
+    std::vector<std::uint32_t> keys;
 };

@@ -16,6 +16,10 @@ struct ServerState {
     // Declared before the registry, so that the players' endpoints go first at teardown.
     NetSocket listener;
     PlayerRegistry registry;
+    // Relayed frames are written to each player once, at the end of the pass; with this set,
+    // each is written at once, one send per frame and receiver, as the relay once did. Only
+    // benchmarks set it, to measure what writing once per pass saves.
+    bool writeEachFrame = false;
     // Where console lines go.
     std::FILE* console = stdout;
     // Admission refuses connections past these counts; 0 is no limit.

@@ -44,6 +44,9 @@ public:
     // it unread.
     bool Deliver(LoopbackClient& client, PlayerId from, std::uint8_t id, PlayerId target,
                  std::string_view value);
+    // Waits, without taking anything in, until the server's readiness test reports player `id`
+    // (its socket has input, an end or an error); false when it does not in time.
+    bool WaitForReported(PlayerId id);
     // The endpoint of player `id`, or null.
     NetSocket* Endpoint(PlayerId id);
 

@@ -16,6 +16,8 @@ struct LoadOptions {
     double broadcasts = 0.5;
     // How long to wait after the last send for frames still on their way.
     unsigned drainSeconds = 10;
+    // Hold the players for the duration without sending anything.
+    bool idle = false;
     // Well-behaved players that send a broadcast every 100 ms, one per pass, and no directed
     // frames.
     unsigned broadcasters = 0;

@@ -1,0 +1,83 @@
+#include "net/ReadinessSet.h"
+
+#include "net/NetSocket.h"
+
+#include <winsock2.h>
+
+// Winsock keeps no readiness between calls: a collection tests every member with one WSAPoll,
+// so its cost grows with the members, unlike epoll's.
+struct ReadinessSet::Platform {
+    std::vector<WSAPOLLFD> watched;
+    // The key of each watched socket, at the same position.
+    std::vector<std::uint32_t> keys;
+
+    // The position of `sock` among the watched, or the count when it is not one of them.
+    std::size_t Find(SOCKET sock) const {
+        std::size_t position = 0;
+        while (position < watched.size() && watched[position].fd != sock) {
+            ++position;
+        }
+        return position;
+    }
+};
+
+namespace {
+
+SOCKET Native(sockets::SocketHandle sock) {
+    return static_cast<SOCKET>(sock);
+}
+
+}  // namespace
+
+ReadinessSet::ReadinessSet() : platform(std::make_unique<Platform>()) {}
+
+ReadinessSet::~ReadinessSet() = default;
+
+int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
+    if (!endpoint.IsOpen()) {
+        return 1;
+    }
+    const SOCKET sock = Native(endpoint.sock);
+    if (platform->Find(sock) != platform->watched.size()) {
+        return 1;
+    }
+    platform->watched.push_back(WSAPOLLFD{sock, POLLRDNORM, 0});
+    platform->keys.push_back(key);
+    ++members;
+    return 0;
+}
+
+int ReadinessSet::Leave(const NetSocket& endpoint) {
+    if (!endpoint.IsOpen()) {
+        return 1;
+    }
+    const std::size_t position = platform->Find(Native(endpoint.sock));
+    if (position == platform->watched.size()) {
+        return 1;
+    }
+    // The order of the members does not matter: the last one takes the place of the leaver.
+    platform->watched[position] = platform->watched.back();
+    platform->keys[position] = platform->keys.back();
+    platform->watched.pop_back();
+    platform->keys.pop_back();
+    --members;
+    return 0;
+}
+
+int ReadinessSet::Collect(std::vector<std::uint32_t>& keys) {
+    keys.clear();
+    if (members == 0) {
+        return 0;
+    }
+    if (WSAPoll(platform->watched.data(), static_cast<ULONG>(platform->watched.size()), 0) ==
+        SOCKET_ERROR) {
+        return 1;
+    }
+    // Hang-ups and errors are reported whatever was asked for.
+    for (std::size_t position = 0; position < platform->watched.size(); ++position) {
+        if (platform->watched[position].revents != 0) {
+            keys.push_back(platform->keys[position]);
+        }
+    }
+    return 0;
+}

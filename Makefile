@@ -57,6 +57,8 @@ build-windows:
 	@cmake --preset windows $(CONFIGURE_FLAGS) >/dev/null
 	@cmake --build --preset windows
 
+# A Windows test program that fails is run once more: wine now and then ends a program before
+# its first line of output, which is wine's start-up and not the test.
 test-windows: build build-windows
 	@mkdir -p build/windows/wine
 	@$(WINE_ENVIRONMENT) wineserver --kill >/dev/null 2>&1 || true

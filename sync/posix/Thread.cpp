@@ -37,8 +37,8 @@ void FinishThread(void* shared) {
     ReleasePlatformThread(record);
 }
 
-// A thread-specific value whose destructor finishes the thread: unlike a destructor on the
-// thread's stack, it needs no unwinding of the body's frames.
+// A value kept per thread (a pthread key) whose destructor finishes the thread: unlike a
+// destructor on the thread's stack, it needs no unwinding of the body's frames.
 pthread_key_t FinishKey() {
     static const pthread_key_t key = [] {
         pthread_key_t made{};

@@ -196,7 +196,7 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
 // sent is in the server's sockets before a pass is timed; false when it does not in 10 s.
 bool WaitUntilReported(RelayHarness& relay, std::size_t count) {
     const std::uint32_t start = TickCount();
-    std::vector<PlayerId> reported;
+    std::vector<ReportedPlayer> reported;
     while (!relay.state.registry.Activity().Reported(reported) || reported.size() < count) {
         if (TickCount() - start > 10000) {
             return false;
@@ -246,6 +246,43 @@ void FanIn(benchmark::State& state, std::size_t players, Writes writes) {
     const std::vector<std::vector<std::uint8_t>> frames(players,
                                                         FullFrame(9, FIRST_PLAYER_ID, 'h'));
     TimePassesAfterSends(state, players, frames, writes);
+}
+
+// The floor under FanIn's reads: the frame that each player has sent, taken with one plain
+// receive from the server end of its connection, without the relay. What the kernel does for
+// a receive (its acknowledgement to the sender included) is the part of a pass no way of
+// writing can save.
+void RawReadFloor(benchmark::State& state, std::size_t players) {
+    RelayHarness* relay = RelayWith(players);
+    if (relay == nullptr) {
+        state.SkipWithError("the players could not be connected");
+        return;
+    }
+    const RawServerEnds ends(relay->state.listener.LocalPort());
+    if (ends.Count() != players) {
+        state.SkipWithError("the server ends of the connections were not all found");
+        return;
+    }
+    const std::vector<std::uint8_t> frame = FullFrame(9, FIRST_PLAYER_ID, 'h');
+    std::vector<std::uint8_t> area(64 * 1024);
+    std::size_t taken = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        for (std::size_t index = 0; index < players; ++index) {
+            relay->GrownClient(index).Send(frame.data(), static_cast<int>(frame.size()), 0,
+                                           nullptr);
+        }
+        if (!WaitUntilReported(*relay, players)) {
+            state.SkipWithError("the frames did not all reach the server");
+            return;
+        }
+        state.ResumeTiming();
+        taken += ends.ReceiveFromEach(area.data(), area.size());
+    }
+    if (taken != players * static_cast<std::size_t>(state.iterations())) {
+        state.SkipWithError("a receive found nothing");
+    }
+    SetPerPlayer(state, players);
 }
 
 // The writing half of FanIn, without the reads: `players` frames relayed to player 2, then the
@@ -313,6 +350,8 @@ void RegisterRelayBenchmarks(std::size_t players) {
         ->Unit(benchmark::kMicrosecond);
     RegisterBothWays("BusyPass", BusyPass, players);
     RegisterBothWays("FanIn", FanIn, players);
+    benchmark::RegisterBenchmark(("RawReadFloor" + suffix).c_str(), RawReadFloor, players)
+        ->Unit(benchmark::kMicrosecond);
     RegisterBothWays("FanInWrites", FanInWrites, players);
 }
 

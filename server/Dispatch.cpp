@@ -43,17 +43,27 @@ void NoteWholeMessage(PlayerActivity& activity, PlayerId id, NetSocket& endpoint
 
 enum class Turn { Next, EndsPass };
 
-// One player's turn: when its socket reported something or a send to it failed, its liveness
-// test and what it has sent; then at most one whole message from its buffer.
-Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, bool reported) {
+// What a player's turn starts with, before it takes a whole message from its buffer.
+enum class TurnStart {
+    // Nothing: its socket reported nothing and no send to it failed.
+    BufferOnly,
+    // Taking in its input: its socket reported input and nothing else.
+    TakeIn,
+    // A liveness test, then taking in its input: its socket reported more than input, or a send
+    // to it failed.
+    TestAndTakeIn,
+};
+
+// One player's turn: what `start` asks for, then at most one whole message from its buffer.
+Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStart start) {
     NetSocket& endpoint = *entry->second;
-    if (reported) {
-        if (!endpoint.IsConnected()) {
-            // Gone since the sweep: removed before its buffered frames are taken, as the
-            // sweep would have.
-            RemovePlayer(state, entry);
-            return Turn::Next;
-        }
+    if (start == TurnStart::TestAndTakeIn && !endpoint.IsConnected()) {
+        // Gone since the sweep: removed before its buffered frames are taken, as the sweep
+        // would have.
+        RemovePlayer(state, entry);
+        return Turn::Next;
+    }
+    if (start != TurnStart::BufferOnly) {
         endpoint.ReceiveAvailable();
     }
     const bool taken = TakeWholeFrame(endpoint, state.message);
@@ -82,18 +92,29 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, bool rep
     return Turn::Next;
 }
 
+// How a player's turn starts: `reported` is its report, or null when its socket reported
+// nothing.
+TurnStart StartOfTurn(const ReportedPlayer* reported, bool sendFailed) {
+    if (sendFailed || (reported != nullptr && !reported->onlyData)) {
+        return TurnStart::TestAndTakeIn;
+    }
+    return reported != nullptr ? TurnStart::TakeIn : TurnStart::BufferOnly;
+}
+
 // Gives a turn, in ascending id order from `from` to `to`, to each player whose socket reported
 // something, that has a whole message buffered, or a send to which has failed, also during this
 // walk. Returns the id whose message ended the pass, or NO_PLAYER.
-std::uint32_t WalkTurns(ServerState& state, const std::vector<PlayerId>& reported,
+std::uint32_t WalkTurns(ServerState& state, const std::vector<ReportedPlayer>& reported,
                         std::uint32_t from, std::uint32_t to) {
     const PlayerActivity& activity = state.registry.Activity();
-    auto nextReported = std::lower_bound(reported.begin(), reported.end(), from);
+    auto nextReported = std::lower_bound(
+        reported.begin(), reported.end(), from,
+        [](const ReportedPlayer& player, std::uint32_t id) { return player.id < id; });
     for (;;) {
-        while (nextReported != reported.end() && *nextReported < from) {
+        while (nextReported != reported.end() && nextReported->id < from) {
             ++nextReported;
         }
-        std::uint32_t id = nextReported != reported.end() ? *nextReported : NO_PLAYER;
+        std::uint32_t id = nextReported != reported.end() ? nextReported->id : NO_PLAYER;
         id = std::min(id, Member(activity.wholeMessage, from));
         id = std::min(id, Member(activity.failedSend, from));
         if (id > to) {
@@ -104,9 +125,10 @@ std::uint32_t WalkTurns(ServerState& state, const std::vector<PlayerId>& reporte
         if (entry == state.registry.end()) {
             continue;
         }
-        const bool wasReported = nextReported != reported.end() && *nextReported == id;
-        const bool failed = activity.failedSend.Contains(entry->first);
-        if (TakeTurn(state, entry, wasReported || failed) == Turn::EndsPass) {
+        const bool wasReported = nextReported != reported.end() && nextReported->id == id;
+        const TurnStart start = StartOfTurn(wasReported ? &*nextReported : nullptr,
+                                            activity.failedSend.Contains(entry->first));
+        if (TakeTurn(state, entry, start) == Turn::EndsPass) {
             return id;
         }
     }
@@ -125,7 +147,7 @@ bool TakeInPlayerInput(ServerState& state, PlayerId id) {
 }
 
 void DispatchMessages(ServerState& state) {
-    const std::vector<PlayerId> reported = ReportedPlayers(state);
+    const std::vector<ReportedPlayer> reported = ReportedPlayers(state);
     if (!state.fairTurns) {
         WalkTurns(state, reported, FIRST_PLAYER_ID, LAST_PLAYER_ID);
         return;

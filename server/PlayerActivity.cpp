@@ -19,17 +19,19 @@ void PlayerActivity::Forget(PlayerId id, const NetSocket& endpoint) {
     failedSend.Erase(id);
 }
 
-bool PlayerActivity::Reported(std::vector<PlayerId>& ids) {
-    ids.clear();
-    if (readiness.Collect(keys) != 0) {
+bool PlayerActivity::Reported(std::vector<ReportedPlayer>& players) {
+    players.clear();
+    if (readiness.Collect(ready) != 0) {
         return false;
     }
-    for (const std::uint32_t key : keys) {
-        ids.push_back(static_cast<PlayerId>(key));
+    for (const ReadyMember& member : ready) {
+        players.push_back(ReportedPlayer{static_cast<PlayerId>(member.key), member.onlyData});
     }
+    // Nothing is known of an unwatched socket, so it gets the full test.
     for (auto id = unwatched.NextFrom(0); id; id = unwatched.NextFrom(*id + 1u)) {
-        ids.push_back(*id);
+        players.push_back(ReportedPlayer{*id, false});
     }
-    std::sort(ids.begin(), ids.end());
+    std::sort(players.begin(), players.end(),
+              [](const ReportedPlayer& a, const ReportedPlayer& b) { return a.id < b.id; });
     return true;
 }

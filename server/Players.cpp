@@ -90,18 +90,25 @@ void AdmitPlayer(ServerState& state) {
                  static_cast<int>(*id));
 }
 
-std::vector<PlayerId> ReportedPlayers(ServerState& state) {
-    std::vector<PlayerId> ids;
-    if (!state.registry.Activity().Reported(ids)) {
+std::vector<ReportedPlayer> ReportedPlayers(ServerState& state) {
+    std::vector<ReportedPlayer> players;
+    if (!state.registry.Activity().Reported(players)) {
         for (const auto& entry : state.registry) {
-            ids.push_back(entry.first);
+            players.push_back(ReportedPlayer{entry.first, false});
         }
     }
-    return ids;
+    return players;
 }
 
 void SweepPlayers(ServerState& state) {
-    std::vector<PlayerId> tested = ReportedPlayers(state);
+    // A player with only input waiting is connected; the others that reported and those a
+    // send to has failed are tested.
+    std::vector<PlayerId> tested;
+    for (const ReportedPlayer& player : ReportedPlayers(state)) {
+        if (!player.onlyData) {
+            tested.push_back(player.id);
+        }
+    }
     const PlayerIdSet& failed = state.registry.Activity().failedSend;
     for (auto id = failed.NextFrom(0); id; id = failed.NextFrom(*id + 1u)) {
         tested.push_back(*id);

@@ -97,9 +97,10 @@ bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
 
 bool RelayHarness::WaitForReported(PlayerId id) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
-    std::vector<PlayerId> reported;
+    std::vector<ReportedPlayer> reported;
+    const auto isTheOne = [id](const ReportedPlayer& player) { return player.id == id; };
     while (!state.registry.Activity().Reported(reported) ||
-           !std::binary_search(reported.begin(), reported.end(), id)) {
+           std::none_of(reported.begin(), reported.end(), isTheOne)) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }

@@ -58,3 +58,13 @@ std::size_t RawServerEnds::SendToEach(const void* data, std::size_t length) cons
     }
     return whole;
 }
+
+std::size_t RawServerEnds::ReceiveFromEach(void* data, std::size_t capacity) const {
+    std::size_t taken = 0;
+    for (const int descriptor : descriptors) {
+        if (recv(descriptor, data, capacity, MSG_DONTWAIT) > 0) {
+            ++taken;
+        }
+    }
+    return taken;
+}

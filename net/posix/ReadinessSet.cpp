@@ -57,8 +57,8 @@ int ReadinessSet::Leave(const NetSocket& endpoint) {
     return 0;
 }
 
-int ReadinessSet::Collect(std::vector<std::uint32_t>& keys) {
-    keys.clear();
+int ReadinessSet::Collect(std::vector<ReadyMember>& ready) {
+    ready.clear();
     if (platform->queue < 0) {
         return 1;
     }
@@ -69,18 +69,22 @@ int ReadinessSet::Collect(std::vector<std::uint32_t>& keys) {
     if (platform->events.size() < members) {
         platform->events.resize(members);
     }
-    int ready;
+    int count;
     do {
-        ready = epoll_wait(platform->queue, platform->events.data(),
+        count = epoll_wait(platform->queue, platform->events.data(),
                            static_cast<int>(platform->events.size()), 0);
-    } while (ready < 0 && errno == EINTR);
-    if (ready < 0) {
+    } while (count < 0 && errno == EINTR);
+    if (count < 0) {
         return 1;
     }
-    keys.reserve(static_cast<std::size_t>(ready));
-    for (int index = 0; index < ready; ++index) {
-        keys.push_back(
-            static_cast<std::uint32_t>(platform->events[static_cast<std::size_t>(index)].data.u64));
+    ready.reserve(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index) {
+        const epoll_event& event = platform->events[static_cast<std::size_t>(index)];
+        // A closed connection reports a hang-up, a reset an error and a peer's end of stream a
+        // read hang-up; a member with none of them is connected.
+        const bool onlyData = (event.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 &&
+                              (event.events & EPOLLIN) != 0;
+        ready.push_back(ReadyMember{static_cast<std::uint32_t>(event.data.u64), onlyData});
     }
     return 0;
 }

@@ -64,8 +64,8 @@ int ReadinessSet::Leave(const NetSocket& endpoint) {
     return 0;
 }
 
-int ReadinessSet::Collect(std::vector<std::uint32_t>& keys) {
-    keys.clear();
+int ReadinessSet::Collect(std::vector<ReadyMember>& ready) {
+    ready.clear();
     if (members == 0) {
         return 0;
     }
@@ -76,7 +76,7 @@ int ReadinessSet::Collect(std::vector<std::uint32_t>& keys) {
     // Hang-ups and errors are reported whatever was asked for.
     for (std::size_t position = 0; position < platform->watched.size(); ++position) {
         if (platform->watched[position].revents != 0) {
-            keys.push_back(platform->keys[position]);
+            ready.push_back(ReadyMember{platform->keys[position], false});
         }
     }
     return 0;

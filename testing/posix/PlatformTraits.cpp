@@ -7,3 +7,7 @@ bool AcceptTakesResetConnections() {
 bool ReceiveWindowWidens() {
     return true;
 }
+
+bool ReadinessTellsOnlyData() {
+    return true;
+}

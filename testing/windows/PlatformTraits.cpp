@@ -7,3 +7,7 @@ bool AcceptTakesResetConnections() {
 bool ReceiveWindowWidens() {
     return false;
 }
+
+bool ReadinessTellsOnlyData() {
+    return false;
+}

@@ -1,5 +1,6 @@
 #include "net/ReadinessSet.h"
 #include "testing/LoopbackClient.h"
+#include "testing/PlatformTraits.h"
 #include "tests/net/NetTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -26,11 +27,31 @@ protected:
         return endpoints.size() - 1;
     }
 
+    std::vector<ReadyMember> Collected() {
+        std::vector<ReadyMember> ready;
+        EXPECT_EQ(set.Collect(ready), 0);
+        std::sort(ready.begin(), ready.end(),
+                  [](const ReadyMember& a, const ReadyMember& b) { return a.key < b.key; });
+        return ready;
+    }
+
     std::vector<std::uint32_t> Ready() {
         std::vector<std::uint32_t> keys;
-        EXPECT_EQ(set.Collect(keys), 0);
-        std::sort(keys.begin(), keys.end());
+        for (const ReadyMember& member : Collected()) {
+            keys.push_back(member.key);
+        }
         return keys;
+    }
+
+    // Whether the collection calls the member under `key` one with only data; it must be ready.
+    bool OnlyData(std::uint32_t key) {
+        for (const ReadyMember& member : Collected()) {
+            if (member.key == key) {
+                return member.onlyData;
+            }
+        }
+        ADD_FAILURE() << "member " << key << " is not ready";
+        return false;
     }
 
     // Collects until the set reports exactly `expected`; loopback delivery is quick but not
@@ -74,6 +95,32 @@ TEST_F(ReadinessSetTest, ReportsAnOrderlyCloseAndAReset) {
     ASSERT_TRUE(BecomesReady({2}));
     clients[resetter]->Reset();
     ASSERT_TRUE(BecomesReady({2, 4}));
+    EXPECT_FALSE(endpoints[closer]->IsConnected());
+    EXPECT_FALSE(endpoints[resetter]->IsConnected());
+}
+
+// A member called one with only data skips the relay's liveness test, so no member whose peer
+// closed or reset may be called so, whatever data it left unread.
+TEST_F(ReadinessSetTest, OnlyAMemberWithNothingButDataIsCalledOneWithOnlyData) {
+    const std::size_t talker = AddMember(2);
+    const std::size_t leaver = AddMember(3);
+    const std::size_t closer = AddMember(4);
+    const std::size_t resetter = AddMember(5);
+    for (const std::size_t index : {talker, leaver, resetter}) {
+        ASSERT_TRUE(clients[index]->SendFrame(7, 2, "hi"));
+    }
+    ASSERT_TRUE(BecomesReady({2, 3, 5}));
+    EXPECT_EQ(OnlyData(2), ReadinessTellsOnlyData());
+
+    clients[leaver]->ShutdownWrite();
+    clients[closer]->ShutdownWrite();
+    clients[resetter]->Reset();
+    ASSERT_TRUE(WaitFor([&] { return !OnlyData(3) && !OnlyData(5); }));
+    ASSERT_TRUE(BecomesReady({2, 3, 4, 5}));
+    EXPECT_FALSE(OnlyData(4));
+    EXPECT_EQ(OnlyData(2), ReadinessTellsOnlyData());
+    // Data left before the end of the stream keeps the connection standing in the full test.
+    EXPECT_TRUE(endpoints[leaver]->IsConnected());
     EXPECT_FALSE(endpoints[closer]->IsConnected());
     EXPECT_FALSE(endpoints[resetter]->IsConnected());
 }

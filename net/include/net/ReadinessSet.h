@@ -7,12 +7,22 @@
 
 class NetSocket;
 
+// A member that a collection found ready.
+struct ReadyMember {
+    std::uint32_t key;
+    // Data is all it reports: no end of stream, reset or error, so its connection stood when the
+    // collection was made. False whenever the platform cannot tell.
+    bool onlyData;
+};
+
 // Endpoints watched for input from one test to the next, each under a key of its owner's
 // choosing. A collection names the members that have something to report: data, the end of the
 // stream, a reset or an error. A member stays reported for as long as that is so.
 //
 // On Linux the kernel keeps readiness itself (epoll), so a collection costs the members that are
-// ready, not the members; on Windows it tests every member (WSAPoll), which costs each of them.
+// ready, not the members, and it tells a member with only data from one whose peer may be gone.
+// On Windows it tests every member (WSAPoll), which costs each of them, and it does not tell
+// them apart: Winsock's poll flags are not relied on to tell a graceful close from data.
 class ReadinessSet {
 public:
     ReadinessSet();
@@ -26,9 +36,9 @@ public:
     // Stops watching the endpoint; call it before the endpoint closes. 0 on success; 1 when it
     // was not a member.
     int Leave(const NetSocket& endpoint);
-    // Replaces `keys` with the keys of the members that are ready now, in no particular order,
-    // without waiting. 1 when the test failed; `keys` is then empty.
-    int Collect(std::vector<std::uint32_t>& keys);
+    // Replaces `ready` with the members that are ready now, in no particular order, without
+    // waiting. 1 when the test failed; `ready` is then empty.
+    int Collect(std::vector<ReadyMember>& ready);
     std::size_t Members() const { return members; }
 
 private:

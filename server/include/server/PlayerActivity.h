@@ -8,6 +8,14 @@
 #include <cstdint>
 #include <vector>
 
+// A player whose socket reported something.
+struct ReportedPlayer {
+    PlayerId id;
+    // Input is all it reported, so its connection stood at the test and it needs no liveness
+    // test of its own.
+    bool onlyData;
+};
+
 // What the passes know about the players from one pass to the next, so that each phase visits
 // only the players that have something to do and a quiet player costs a pass nothing.
 class PlayerActivity {
@@ -16,10 +24,10 @@ public:
     void Watch(PlayerId id, const NetSocket& endpoint);
     // Forgets a departing player; called before its endpoint closes.
     void Forget(PlayerId id, const NetSocket& endpoint);
-    // Replaces `ids` with the players whose socket reports input, an end of stream, a reset or
-    // an error now, and those whose socket could not be watched, in ascending order. False when
-    // the test failed; then nothing is known and every player needs a visit.
-    bool Reported(std::vector<PlayerId>& ids);
+    // Replaces `players` with the players whose socket reports input, an end of stream, a reset
+    // or an error now, and those whose socket could not be watched, in ascending id order. False
+    // when the test failed; then nothing is known and every player needs a visit.
+    bool Reported(std::vector<ReportedPlayer>& players);
 
     // Players with a whole message in their receive buffer.
     PlayerIdSet wholeMessage;
@@ -32,5 +40,5 @@ private:
     ReadinessSet readiness;
     // Players whose socket the readiness set refused; they are reported every time.
     PlayerIdSet unwatched;
-    std::vector<std::uint32_t> keys;
+    std::vector<ReadyMember> ready;
 };

@@ -11,12 +11,12 @@ inline constexpr std::size_t PLAYER_RECEIVE_LIMIT = 64u * 1024u;
 // Accepts at most one waiting connection and admits it with the lowest free id, greeting it
 // with its id and the server clock.
 void AdmitPlayer(ServerState& state);
-// Removes every player whose connection is gone, testing only those whose socket reports
-// something or whose send has failed.
+// Removes every player whose connection is gone, testing only those whose socket reports more
+// than input or whose send has failed.
 void SweepPlayers(ServerState& state);
-// The players whose socket reports something now, in ascending order: every player when the
-// test fails.
-std::vector<PlayerId> ReportedPlayers(ServerState& state);
+// The players whose socket reports something now, in ascending id order: every player, none of
+// them known to be connected, when the test fails.
+std::vector<ReportedPlayer> ReportedPlayers(ServerState& state);
 // Announces the departure, closes and frees the endpoint and drops the entry. Returns the entry
 // that followed it, where the calling walk goes on.
 PlayerRegistry::const_iterator RemovePlayer(ServerState& state,

@@ -10,3 +10,7 @@ bool AcceptTakesResetConnections();
 // the peer's window opens at once. Linux does so; wine, which runs the Windows build's tests,
 // keeps the small window, and the peer sends only by zero-window probes.
 bool ReceiveWindowWidens();
+
+// Whether a readiness collection tells a member that has only data from one whose peer may be
+// gone. Linux's epoll does; on Windows every ready member gets the full liveness test.
+bool ReadinessTellsOnlyData();

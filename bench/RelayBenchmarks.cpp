@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -165,23 +166,35 @@ std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill)
     return std::vector<std::uint8_t>(bytes, bytes + size);
 }
 
-// The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
-// server end of each player's connection, without the relay.
-void RawSendFloor(benchmark::State& state, std::size_t players) {
+// The relay for `players` players, with the server ends of its connections placed in `ends`;
+// null, with the benchmark skipped, when either could not all be had.
+RelayHarness* RelayWithRawEnds(benchmark::State& state, std::size_t players,
+                               std::optional<RawServerEnds>& ends) {
     RelayHarness* relay = RelayWith(players);
     if (relay == nullptr) {
         state.SkipWithError("the players could not be connected");
-        return;
+        return nullptr;
     }
-    const RawServerEnds ends(relay->state.listener.LocalPort());
-    if (ends.Count() != players) {
+    ends.emplace(relay->state.listener.LocalPort());
+    if (ends->Count() != players) {
         state.SkipWithError("the server ends of the connections were not all found");
+        return nullptr;
+    }
+    return relay;
+}
+
+// The floor under BroadcastFanOut: the same 259-byte frame written with one plain send to the
+// server end of each player's connection, without the relay.
+void RawSendFloor(benchmark::State& state, std::size_t players) {
+    std::optional<RawServerEnds> ends;
+    RelayHarness* relay = RelayWithRawEnds(state, players, ends);
+    if (relay == nullptr) {
         return;
     }
     const std::vector<std::uint8_t> frame = FullFrame(7, BROADCAST_ID, 'b');
     std::size_t whole = 0;
     for (auto _ : state) {
-        whole += ends.SendToEach(frame.data(), frame.size());
+        whole += ends->SendToEach(frame.data(), frame.size());
         state.PauseTiming();
         relay->DrainGrownClients();
         state.ResumeTiming();
@@ -253,14 +266,9 @@ void FanIn(benchmark::State& state, std::size_t players, Writes writes) {
 // a receive (its acknowledgement to the sender included) is the part of a pass no way of
 // writing can save.
 void RawReadFloor(benchmark::State& state, std::size_t players) {
-    RelayHarness* relay = RelayWith(players);
+    std::optional<RawServerEnds> ends;
+    RelayHarness* relay = RelayWithRawEnds(state, players, ends);
     if (relay == nullptr) {
-        state.SkipWithError("the players could not be connected");
-        return;
-    }
-    const RawServerEnds ends(relay->state.listener.LocalPort());
-    if (ends.Count() != players) {
-        state.SkipWithError("the server ends of the connections were not all found");
         return;
     }
     const std::vector<std::uint8_t> frame = FullFrame(9, FIRST_PLAYER_ID, 'h');
@@ -277,7 +285,7 @@ void RawReadFloor(benchmark::State& state, std::size_t players) {
             return;
         }
         state.ResumeTiming();
-        taken += ends.ReceiveFromEach(area.data(), area.size());
+        taken += ends->ReceiveFromEach(area.data(), area.size());
     }
     if (taken != players * static_cast<std::size_t>(state.iterations())) {
         state.SkipWithError("a receive found nothing");

@@ -24,10 +24,14 @@ public:
     ServerSideView& operator=(const ServerSideView&) = delete;
 
     bool IsOpen() const { return fd >= 0; }
-    // A connection that was reset or closed reads as Missing.
+    // A connection that was reset or closed reads as Missing. The kernel reads the send queue
+    // and the acknowledged count at two moments, so an acknowledgement arriving between them
+    // counts its bytes twice; a look is repeated until two readings in a row agree.
     ServerSide Look(std::uint16_t serverPort, std::uint16_t clientPort);
 
 private:
+    ServerSide LookOnce(std::uint16_t serverPort, std::uint16_t clientPort);
+
     int fd = -1;
     std::uint32_t sequence = 0;
 };

@@ -106,18 +106,19 @@ TEST_F(ReadinessSetTest, OnlyAMemberWithNothingButDataIsCalledOneWithOnlyData) {
     const std::size_t leaver = AddMember(3);
     const std::size_t closer = AddMember(4);
     const std::size_t resetter = AddMember(5);
-    for (const std::size_t index : {talker, leaver, resetter}) {
+    for (const std::size_t index : {talker, leaver}) {
         ASSERT_TRUE(clients[index]->SendFrame(7, 2, "hi"));
     }
-    ASSERT_TRUE(BecomesReady({2, 3, 5}));
+    ASSERT_TRUE(BecomesReady({2, 3}));
     EXPECT_EQ(OnlyData(2), ReadinessTellsOnlyData());
 
     clients[leaver]->ShutdownWrite();
     clients[closer]->ShutdownWrite();
     clients[resetter]->Reset();
-    ASSERT_TRUE(WaitFor([&] { return !OnlyData(3) && !OnlyData(5); }));
     ASSERT_TRUE(BecomesReady({2, 3, 4, 5}));
+    ASSERT_TRUE(WaitFor([&] { return !OnlyData(3); }));
     EXPECT_FALSE(OnlyData(4));
+    EXPECT_FALSE(OnlyData(5));
     EXPECT_EQ(OnlyData(2), ReadinessTellsOnlyData());
     // Data left before the end of the stream keeps the connection standing in the full test.
     EXPECT_TRUE(endpoints[leaver]->IsConnected());

@@ -218,20 +218,22 @@ bool WaitUntilReported(RelayHarness& relay, std::size_t count) {
     return true;
 }
 
-// Times passes on `players` players, before each of which client i sends `frames[i]` (untimed,
-// until the server's readiness test reports every sender).
+// Client i sends `frames[i]`; then waits until the server's readiness test reports every
+// sender, so that the frames are in the server's sockets. False when they do not arrive.
+bool SendFromClients(RelayHarness& relay, const std::vector<std::vector<std::uint8_t>>& frames) {
+    for (std::size_t index = 0; index < frames.size(); ++index) {
+        relay.GrownClient(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
+                                      0, nullptr);
+    }
+    return WaitUntilReported(relay, frames.size());
+}
+
+// Times passes on `players` players, before each of which client i sends `frames[i]` (untimed).
 void TimePassesAfterSends(benchmark::State& state, std::size_t players,
                           const std::vector<std::vector<std::uint8_t>>& frames,
                           Writes writes = Writes::OncePerPass) {
     TimeWithDrains(
-        state, players, writes,
-        [&](RelayHarness& relay) {
-            for (std::size_t index = 0; index < frames.size(); ++index) {
-                relay.GrownClient(index).Send(frames[index].data(),
-                                              static_cast<int>(frames[index].size()), 0, nullptr);
-            }
-            return WaitUntilReported(relay, frames.size());
-        },
+        state, players, writes, [&](RelayHarness& relay) { return SendFromClients(relay, frames); },
         [](ServerState& server) { ServerPass(server); });
 }
 
@@ -271,16 +273,13 @@ void RawReadFloor(benchmark::State& state, std::size_t players) {
     if (relay == nullptr) {
         return;
     }
-    const std::vector<std::uint8_t> frame = FullFrame(9, FIRST_PLAYER_ID, 'h');
+    const std::vector<std::vector<std::uint8_t>> frames(players,
+                                                        FullFrame(9, FIRST_PLAYER_ID, 'h'));
     std::vector<std::uint8_t> area(64 * 1024);
     std::size_t taken = 0;
     for (auto _ : state) {
         state.PauseTiming();
-        for (std::size_t index = 0; index < players; ++index) {
-            relay->GrownClient(index).Send(frame.data(), static_cast<int>(frame.size()), 0,
-                                           nullptr);
-        }
-        if (!WaitUntilReported(*relay, players)) {
+        if (!SendFromClients(*relay, frames)) {
             state.SkipWithError("the frames did not all reach the server");
             return;
         }

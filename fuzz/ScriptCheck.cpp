@@ -312,7 +312,7 @@ void ScriptCheck::CheckServer() {
 // Every byte owed to a player is either taken by its socket or kept by the server.
 void ScriptCheck::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& endpoint) {
     ClientSlot& client = clients[slot];
-    const ServerSide side = view.Look(relay.Port(), client.port);
+    const ServerSide side = view.SteadyLook(relay.Port(), client.port);
     const std::size_t kept = endpoint.PendingOutput();
     const std::size_t owed = model.Slot(slot).owed;
     if (client.clockDigits == 0) {

@@ -26,12 +26,12 @@ public:
     bool IsOpen() const { return fd >= 0; }
     // A connection that was reset or closed reads as Missing. The kernel reads the send queue
     // and the acknowledged count at two moments, so an acknowledgement arriving between them
-    // counts its bytes twice; a look is repeated until two readings in a row agree.
+    // counts its bytes twice in `written`; the other fields are read at one moment.
     ServerSide Look(std::uint16_t serverPort, std::uint16_t clientPort);
+    // A look repeated until two readings in a row agree, so that `written` can be trusted.
+    ServerSide SteadyLook(std::uint16_t serverPort, std::uint16_t clientPort);
 
 private:
-    ServerSide LookOnce(std::uint16_t serverPort, std::uint16_t clientPort);
-
     int fd = -1;
     std::uint32_t sequence = 0;
 };

@@ -62,21 +62,6 @@ ServerSideView::~ServerSideView() {
 }
 
 ServerSide ServerSideView::Look(std::uint16_t serverPort, std::uint16_t clientPort) {
-    // An acknowledgement lands between the two moments only while sent bytes are in flight.
-    constexpr int MOST_READINGS = 1000;
-    ServerSide previous = LookOnce(serverPort, clientPort);
-    for (int reading = 1; reading < MOST_READINGS; ++reading) {
-        const ServerSide current = LookOnce(serverPort, clientPort);
-        if (current.state == previous.state && current.unread == previous.unread &&
-            current.written == previous.written) {
-            return current;
-        }
-        previous = current;
-    }
-    return previous;
-}
-
-ServerSide ServerSideView::LookOnce(std::uint16_t serverPort, std::uint16_t clientPort) {
     struct {
         nlmsghdr header;
         inet_diag_req_v2 request;
@@ -146,4 +131,19 @@ ServerSide ServerSideView::LookOnce(std::uint16_t serverPort, std::uint16_t clie
         side.written = AcknowledgedBytes(header) + found->idiag_wqueue;
         return side;
     }
+}
+
+ServerSide ServerSideView::SteadyLook(std::uint16_t serverPort, std::uint16_t clientPort) {
+    // An acknowledgement lands between the two moments only while sent bytes are in flight.
+    constexpr int MOST_READINGS = 1000;
+    ServerSide previous = Look(serverPort, clientPort);
+    for (int reading = 1; reading < MOST_READINGS; ++reading) {
+        const ServerSide current = Look(serverPort, clientPort);
+        if (current.state == previous.state && current.unread == previous.unread &&
+            current.written == previous.written) {
+            return current;
+        }
+        previous = current;
+    }
+    return previous;
 }

@@ -1,8 +1,8 @@
 #include "tools/load/Admission.h"
 
-#include "protocol/DecimalNumber.h"
 #include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
+#include "tools/load/Greeting.h"
 
 namespace {
 
@@ -35,14 +35,12 @@ std::unique_ptr<NetSocket> JoinServer(std::uint16_t port, unsigned timeoutMs, Pl
         }
         SleepMilliseconds(POLL_INTERVAL_MS);
     }
-    std::uint64_t value = 0;
-    if (greeting[0].id != MSG_WELCOME || greeting[1].id != MSG_WELCOME ||
-        !ParseDecimal(greeting[0].value, LAST_PLAYER_ID, value) || greeting[0].target != value ||
-        greeting[1].target != value) {
+    PlayerId named = 0;
+    if (!IsGreeting(greeting[0], 0, named) || !IsGreeting(greeting[1], 1, named)) {
         error = "the greeting was not two welcome messages naming the player";
         return nullptr;
     }
-    id = static_cast<PlayerId>(value);
+    id = named;
     endpoint->EnableNoDelay();
     return endpoint;
 }

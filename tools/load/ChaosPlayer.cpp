@@ -1,6 +1,6 @@
 #include "tools/load/ChaosPlayer.h"
 
-#include "protocol/DecimalNumber.h"
+#include "tools/load/Greeting.h"
 #include "tools/load/LoadStamp.h"
 
 namespace {
@@ -17,7 +17,8 @@ constexpr std::size_t FLOOD_QUEUE_BYTES = 16 * 1024;
 constexpr std::int64_t END_DEADLINE = 10 * SECOND;
 // A reader that stopped for good and was not dropped by then gives up its connection.
 constexpr std::int64_t STALL_LIMIT = 30 * SECOND;
-// Ids this far up are held by nobody: the run admits at most 9000 players at a time.
+// Ids this far up are held by nobody while the server has fewer than 59,998 players, since it
+// gives out the lowest free id.
 constexpr PlayerId FIRST_UNHELD_ID = 60000;
 
 // Takes the whole frame at `offset` of `bytes`, if it is all there, and moves past it.
@@ -28,10 +29,10 @@ bool TakeFrameFromBytes(const std::string& bytes, std::size_t& offset, Frame& fr
     return size > 0;
 }
 
-std::string FrameBytes(const Frame& frame) {
-    std::uint8_t bytes[MAX_FRAME_SIZE];
-    const std::size_t size = EncodeFrame(frame, bytes);
-    return std::string(reinterpret_cast<const char*>(bytes), size);
+void AppendFrame(std::string& bytes, const Frame& frame) {
+    std::uint8_t encoded[MAX_FRAME_SIZE];
+    const std::size_t size = EncodeFrame(frame, encoded);
+    bytes.append(reinterpret_cast<const char*>(encoded), size);
 }
 
 }  // namespace
@@ -157,7 +158,8 @@ void ChaosPlayer::StartFault(ChaosFault next, std::int64_t now, ChaosWorld& worl
             Frame leave;
             leave.id = MSG_LEAVE;
             leave.target = SERVER_ID;
-            outgoing = FrameBytes(leave);
+            outgoing.clear();
+            AppendFrame(outgoing, leave);
             if (!WriteQueued(world) || !outgoing.empty()) {
                 EndedByServer(now, world);
                 return;
@@ -301,17 +303,10 @@ bool ChaosPlayer::ReadFrames(ChaosWorld& world) {
     Frame frame;
     while (TakeFrameFromBytes(incoming, offset, frame)) {
         if (greetingsRead < 2) {
-            // Two welcome frames naming the player: its id as text, then the server's clock.
-            std::uint64_t named = 0;
-            const bool first = greetingsRead == 0;
-            if (frame.id != MSG_WELCOME ||
-                (first &&
-                 (!ParseDecimal(frame.value, LAST_PLAYER_ID, named) || named != frame.target)) ||
-                (!first && frame.target != id)) {
+            if (!IsGreeting(frame, greetingsRead, id)) {
                 ++world.tally.badGreetings;
                 return false;
             }
-            id = frame.target;
             ++greetingsRead;
             continue;
         }
@@ -341,7 +336,7 @@ bool ChaosPlayer::WriteQueued(ChaosWorld& world) {
 
 void ChaosPlayer::QueueFrame(PlayerId target, std::int64_t now, ChaosWorld& world) {
     const LoadFrame frame{id, nextSequence++, target, now, true};
-    outgoing += FrameBytes(EncodeLoadFrame(frame));
+    AppendFrame(outgoing, EncodeLoadFrame(frame));
     ++world.tally.framesSent;
 }
 

@@ -31,6 +31,9 @@ void LoadSession::AddSteady(PlayerId id, std::unique_ptr<NetSocket> endpoint) {
     player.endpoint = std::move(endpoint);
     player.broadcaster = steady.size() < options.broadcasters;
     steady.push_back(std::move(player));
+    // The well-behaved players' ids lead the targets, in the order they joined.
+    targets.resize(steady.size());
+    targets.back() = id;
     check.AddPlayer(id);
 }
 
@@ -40,11 +43,8 @@ ChaosPlayer& LoadSession::AddChaos() {
 }
 
 ChaosWorld LoadSession::World(bool sending) {
-    targets.clear();
+    targets.resize(steady.size());
     stalled.clear();
-    for (const LoadPlayer& player : steady) {
-        targets.push_back(player.id);
-    }
     for (const auto& player : chaos) {
         if (player->Joined()) {
             targets.push_back(player->Id());
@@ -79,9 +79,11 @@ void LoadSession::Tick(bool sending) {
     if (sending) {
         SendDue(now);
     }
-    ChaosWorld world = World(sending);
-    for (const auto& player : chaos) {
-        player->Step(now, world);
+    if (!chaos.empty()) {
+        ChaosWorld world = World(sending);
+        for (const auto& player : chaos) {
+            player->Step(now, world);
+        }
     }
     ReceiveAll();
 }

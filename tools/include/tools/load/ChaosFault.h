@@ -27,11 +27,13 @@ enum class ChaosFault : std::uint8_t {
     SplitFrames,
     // Sends a few frames to ids nobody holds.
     UnknownTarget,
-    // Sends the leave message and reads on until the server ends the connection.
+    // Sends the leave message and reads on until the server ends the connection. Stays last:
+    // the count of kinds follows it.
     LeaveMessage,
 };
 
-inline constexpr std::size_t CHAOS_FAULT_KINDS = 10;
+inline constexpr std::size_t CHAOS_FAULT_KINDS =
+    static_cast<std::size_t>(ChaosFault::LeaveMessage) + 1;
 
 const char* ChaosFaultName(ChaosFault fault);
 std::vector<ChaosFault> AllChaosFaults();

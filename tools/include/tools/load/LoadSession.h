@@ -70,7 +70,8 @@ private:
     ChaosTally tally;
     std::vector<LoadPlayer> steady;
     std::vector<std::unique_ptr<ChaosPlayer>> chaos;
-    // Rebuilt for every step of the misbehaving players.
+    // The well-behaved players' ids, then those of the misbehaving players, which are set anew
+    // for every step of them.
     std::vector<PlayerId> targets;
     std::vector<PlayerId> stalled;
     std::int64_t directedInterval = 0;

@@ -11,36 +11,24 @@ namespace {
 constexpr std::chrono::seconds FLUSH_LIMIT{1};
 constexpr unsigned FLUSH_RETRY_MS = 10;
 
-bool AnyOutputKept(const ServerState& state) {
-    for (const auto& [id, endpoint] : state.registry) {
-        if (endpoint && endpoint->PendingOutput() > 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 }  // namespace
 
 void StopServing(ServerState& state) {
     const auto deadline = SteadyClock::now() + FLUSH_LIMIT;
     for (;;) {
         FlushPlayerOutput(state);
-        if (!AnyOutputKept(state) || SteadyClock::now() >= deadline) {
+        if (state.registry.Activity().keptOutput.Empty() || SteadyClock::now() >= deadline) {
             break;
         }
         SleepMilliseconds(FLUSH_RETRY_MS);
     }
     for (auto& [id, endpoint] : state.registry) {
-        if (endpoint) {
-            // Closing a socket that holds unread input resets the connection, and a reset can
-            // cost the player frames it has not read yet; taking the input first makes it an
-            // orderly end.
-            endpoint->SetReceiveLimit(0);
-            endpoint->Receive(false);
-            endpoint->Close();
-        }
+        // Closing a socket that holds unread input resets the connection, and a reset can cost
+        // the player frames it has not read yet; taking the input first makes it an orderly end.
+        endpoint->SetReceiveLimit(0);
+        endpoint->Receive(false);
     }
+    // Each endpoint leaves the readiness set, then closes.
     state.registry.clear();
     state.statistics.players.clear();
     state.listener.Close();

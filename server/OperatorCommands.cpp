@@ -43,7 +43,7 @@ void ListPlayers(ServerState& state) {
         const auto found = state.statistics.players.find(id);
         const PlayerRecord record =
             found != state.statistics.players.end() ? found->second : PlayerRecord{};
-        const std::size_t kept = endpoint ? endpoint->PendingOutput() : 0;
+        const std::size_t kept = endpoint->PendingOutput();
         ConsolePrint(state.console,
                      "Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
                      ", out %" PRIu64 ", output kept %zu bytes.\n",

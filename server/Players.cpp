@@ -19,9 +19,10 @@ std::size_t PlayersFrom(const ServerState& state, const std::string& address) {
     return count;
 }
 
-// The reason a new connection from `address` is refused, or null when it may be admitted.
-const char* RefusalReason(const ServerState& state, const std::string& address, char* text,
-                          std::size_t capacity) {
+// The reason a new connection from `address` is refused, or null when it may be admitted;
+// `idFree` says whether a player id is free for it.
+const char* RefusalReason(const ServerState& state, const std::string& address, bool idFree,
+                          char* text, std::size_t capacity) {
     if (state.maxPlayers != 0 && state.registry.size() >= state.maxPlayers) {
         std::snprintf(text, capacity, "the server is full (--max-players %u)",
                       static_cast<unsigned>(state.maxPlayers));
@@ -32,7 +33,7 @@ const char* RefusalReason(const ServerState& state, const std::string& address, 
                       static_cast<unsigned>(state.maxPerAddress));
         return text;
     }
-    if (!LowestFreePlayerId(state.registry)) {
+    if (!idFree) {
         return "every player ID is taken";
     }
     return nullptr;
@@ -64,13 +65,14 @@ void AdmitPlayer(ServerState& state) {
         return;
     }
     const std::string peer = endpoint->PeerAddress();
+    const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
     char reasonText[96];
-    if (const char* reason = RefusalReason(state, peer, reasonText, sizeof reasonText)) {
+    if (const char* reason =
+            RefusalReason(state, peer, id.has_value(), reasonText, sizeof reasonText)) {
         ++state.statistics.refused;
         ConsolePrint(state.console, "Refused a connection from %s: %s.\n", peer.c_str(), reason);
         return;
     }
-    const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
     state.registry.Add(*id, std::move(endpoint));

@@ -2,9 +2,10 @@
 
 #include "server/ServerState.h"
 
-// Takes at most one whole message from each player in id order and acts on it: a leave message
-// removes the player, others are relayed, and those addressed to the server are shown when the
-// operator asked for it, which also ends the pass.
+// Gives each player with something to do at most one turn, in ascending id order (with fair
+// turns, from the player after the one whose message ended the last pass round to it again),
+// taking one whole message: a leave message removes the player, others are relayed. A message to
+// everybody or to the server ends the pass; it is shown when the operator asked for it.
 void DispatchMessages(ServerState& state);
 
 // Takes in what player `id`'s socket holds now, as the dispatch does when it visits a player, and

@@ -26,16 +26,7 @@ int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* h
         return 1;
     }
     const std::size_t rest = length - written;
-    if (rest == 0) {
-        return 0;
-    }
-    if (pending.Size() + rest > SEND_PENDING_LIMIT) {
-        fellBehind = true;
-        FailConnection();
-        return 1;
-    }
-    pending.Append(bytes + written, rest);
-    return 0;
+    return rest == 0 ? 0 : Keep(bytes + written, rest);
 }
 
 int NetSocket::SendLater(const void* data, int len) {
@@ -47,6 +38,10 @@ int NetSocket::SendLater(const void* data, int len) {
     if (pending.Size() + length > SEND_PENDING_LIMIT && FlushPending() != 0) {
         return 1;
     }
+    return Keep(data, length);
+}
+
+int NetSocket::Keep(const void* data, std::size_t length) {
     if (pending.Size() + length > SEND_PENDING_LIMIT) {
         fellBehind = true;
         FailConnection();

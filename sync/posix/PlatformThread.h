@@ -7,6 +7,7 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <ctime>
 
 // What the controlling Thread and the running thread share. Both own it; the last of them to
 // let go frees it, so that a thread that outlives its Thread object still finds it.
@@ -24,6 +25,9 @@ struct PlatformThread {
     std::atomic<bool> finished{false};
     std::atomic<int> owners{2};
 };
+
+// The CLOCK_REALTIME time `milliseconds` from now, for the timed waits.
+timespec DeadlineAfter(long milliseconds);
 
 // Drops one owner's share; the last one frees the record.
 void ReleasePlatformThread(PlatformThread* record);

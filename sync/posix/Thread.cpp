@@ -92,6 +92,16 @@ bool NiceValueFor(int priority, int& nice) {
     return false;
 }
 
+}  // namespace
+
+void ReleasePlatformThread(PlatformThread* record) {
+    if (record->owners.fetch_sub(1) == 1) {
+        sem_destroy(&record->started);
+        sem_destroy(&record->stopped);
+        delete record;
+    }
+}
+
 timespec DeadlineAfter(long milliseconds) {
     timespec deadline{};
     clock_gettime(CLOCK_REALTIME, &deadline);
@@ -102,16 +112,6 @@ timespec DeadlineAfter(long milliseconds) {
         deadline.tv_nsec -= 1000 * 1000 * 1000;
     }
     return deadline;
-}
-
-}  // namespace
-
-void ReleasePlatformThread(PlatformThread* record) {
-    if (record->owners.fetch_sub(1) == 1) {
-        sem_destroy(&record->started);
-        sem_destroy(&record->stopped);
-        delete record;
-    }
 }
 
 Thread::~Thread() {

@@ -54,13 +54,7 @@ bool InstallBoth() {
 // ended thread takes no signal.
 bool AwaitStopped(PlatformThread& record) {
     for (;;) {
-        timespec deadline{};
-        clock_gettime(CLOCK_REALTIME, &deadline);
-        deadline.tv_nsec += 10 * 1000 * 1000;
-        if (deadline.tv_nsec >= 1000 * 1000 * 1000) {
-            deadline.tv_sec += 1;
-            deadline.tv_nsec -= 1000 * 1000 * 1000;
-        }
+        const timespec deadline = DeadlineAfter(10);
         if (sem_timedwait(&record.stopped, &deadline) == 0) {
             return true;
         }

@@ -133,6 +133,9 @@ private:
     std::size_t ReceiveRoom(std::size_t largest) const;
     // Writes from the front of `data` until the socket would block; false on a failed send.
     bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
+    // Keeps `length` more bytes of output, or fails the connection as fallen behind when the
+    // kept output would pass SEND_PENDING_LIMIT; 0 when kept.
+    int Keep(const void* data, std::size_t length);
     void FailConnection();
     // Notes which call of Open failed and why; returns Open's failure status.
     int FailOpen(const char* call);

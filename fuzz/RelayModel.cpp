@@ -1,5 +1,7 @@
 #include "fuzz/RelayModel.h"
 
+#include "testing/LoopbackClient.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -159,7 +161,8 @@ bool RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player) {
     }
     Pull(slot);
     Frame frame;
-    if (DecodeFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) == 0) {
+    if (DecodeTestFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) ==
+        0) {
         return false;
     }
     const std::uint8_t id = frame.id;

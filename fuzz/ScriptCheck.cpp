@@ -359,8 +359,8 @@ void ScriptCheck::CheckFrames(std::size_t slot) {
     const std::vector<ExpectedFrame>& expected = model.Slot(slot).expected;
     for (;;) {
         Frame frame;
-        const std::size_t size = DecodeFrame(client.received.data() + client.parsed,
-                                             client.received.size() - client.parsed, frame);
+        const std::size_t size = DecodeTestFrame(client.received.data() + client.parsed,
+                                                 client.received.size() - client.parsed, frame);
         if (size == 0) {
             return;
         }

@@ -22,6 +22,16 @@ std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
     return frame;
 }
 
+std::size_t DecodeTestFrame(const std::uint8_t* bytes, std::size_t size, Frame& frame) {
+    if (size < 4 || size < 4u + bytes[3]) {
+        return 0;
+    }
+    frame.id = bytes[0];
+    frame.target = static_cast<std::uint16_t>(bytes[1] | bytes[2] << 8);
+    frame.value.assign(reinterpret_cast<const char*>(bytes + 4), bytes[3]);
+    return 4u + bytes[3];
+}
+
 LoopbackClient::LoopbackClient(std::uint16_t port, Window window) {
     Connect(port, window);
 }

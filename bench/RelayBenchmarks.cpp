@@ -4,7 +4,6 @@
 #include "bench/SendCounter.h"
 #include "server/Delivery.h"
 #include "server/ServerPass.h"
-#include "sync/Clock.h"
 #include "testing/ProcessStats.h"
 #include "testing/RelayHarness.h"
 
@@ -205,19 +204,6 @@ void RawSendFloor(benchmark::State& state, std::size_t players) {
     SetPerPlayer(state, players);
 }
 
-// Waits until the relay's readiness test reports at least `count` players, so that what they
-// sent is in the server's sockets before a pass is timed; false when it does not in 10 s.
-bool WaitUntilReported(RelayHarness& relay, std::size_t count) {
-    const std::uint32_t start = TickCount();
-    std::vector<ReportedPlayer> reported;
-    while (!relay.state.registry.Activity().Reported(reported) || reported.size() < count) {
-        if (TickCount() - start > 10000) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Client i sends `frames[i]`; then waits until the server's readiness test reports every
 // sender, so that the frames are in the server's sockets. False when they do not arrive.
 bool SendFromClients(RelayHarness& relay, const std::vector<std::vector<std::uint8_t>>& frames) {
@@ -225,7 +211,7 @@ bool SendFromClients(RelayHarness& relay, const std::vector<std::vector<std::uin
         relay.GrownClient(index).Send(frames[index].data(), static_cast<int>(frames[index].size()),
                                       0, nullptr);
     }
-    return WaitUntilReported(relay, frames.size());
+    return relay.WaitForReportedCount(frames.size());
 }
 
 // Times passes on `players` players, before each of which client i sends `frames[i]` (untimed).

@@ -96,11 +96,22 @@ bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
 }
 
 bool RelayHarness::WaitForReported(PlayerId id) {
+    const auto isTheOne = [id](const ReportedPlayer& player) { return player.id == id; };
+    return WaitForReport([&](const std::vector<ReportedPlayer>& reported) {
+        return std::any_of(reported.begin(), reported.end(), isTheOne);
+    });
+}
+
+bool RelayHarness::WaitForReportedCount(std::size_t count) {
+    return WaitForReport(
+        [count](const std::vector<ReportedPlayer>& reported) { return reported.size() >= count; });
+}
+
+bool RelayHarness::WaitForReport(
+    const std::function<bool(const std::vector<ReportedPlayer>&)>& enough) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     std::vector<ReportedPlayer> reported;
-    const auto isTheOne = [id](const ReportedPlayer& player) { return player.id == id; };
-    while (!state.registry.Activity().Reported(reported) ||
-           std::none_of(reported.begin(), reported.end(), isTheOne)) {
+    while (!state.registry.Activity().Reported(reported) || !enough(reported)) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }

@@ -18,7 +18,8 @@ std::size_t DecodeTestFrame(const std::uint8_t* bytes, std::size_t size, Frame& 
 
 // A plain loopback TCP client on the platform's own calls, so that the tests and the fuzzer
 // look at the server from outside, as a real player would. Reads and writes wait only where
-// they say so, and never past their bound.
+// they say so: the reads and waits within their bound, SendBytes and Connect as long as the
+// kernel does.
 class LoopbackClient {
 public:
     // How the connection is set up before it is made.

@@ -47,6 +47,8 @@ public:
     // Waits, without taking anything in, until the server's readiness test reports player `id`
     // (its socket has input, an end or an error); false when it does not in time.
     bool WaitForReported(PlayerId id);
+    // The same, until at least `count` players are reported.
+    bool WaitForReportedCount(std::size_t count);
     // The endpoint of player `id`, or null.
     NetSocket* Endpoint(PlayerId id);
 
@@ -69,6 +71,8 @@ public:
     ServerState state;
 
 private:
+    // Collects the readiness report until `enough` accepts it; false when it does not in time.
+    bool WaitForReport(const std::function<bool(const std::vector<ReportedPlayer>&)>& enough);
     MemoryConsole console;
     std::size_t consoleTaken = 0;
     std::uint16_t port = 0;

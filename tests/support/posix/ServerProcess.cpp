@@ -211,8 +211,9 @@ std::optional<int> ServerProcess::WaitForExit(int timeoutMs) {
         }
         Drain(20);
     }
-    while (output >= 0) {
-        Drain(100);
+    // What the server wrote before it exited is in the pipe already; a process it left behind
+    // may hold the pipe open, so the reading ends at the first quiet spell.
+    while (Drain(100)) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }

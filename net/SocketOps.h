@@ -83,6 +83,8 @@ std::string AddressToText(std::uint32_t address);
 
 bool OpenWakeChannel(WakeChannel& channel);
 void SignalWakeChannel(const WakeChannel& channel);
+// Reads every signal the channel holds, without waiting.
+void DrainWakeChannel(const WakeChannel& channel);
 void CloseWakeChannel(WakeChannel& channel);
 
 enum class WaitResult { Readable, Woken, Failed };

@@ -1,5 +1,6 @@
 #include "server/CommandReader.h"
 
+#include "net/WakeSignal.h"
 #include "server/ConsoleInput.h"
 #include "sync/Mutex.h"
 
@@ -11,6 +12,8 @@ struct CommandReader::Lines {
     Mutex lock;
     std::vector<std::string> waiting;
     bool ended = false;
+    // Raised after each line while the reader's owner lives.
+    const WakeSignal* wake = nullptr;
 };
 
 namespace {
@@ -23,6 +26,9 @@ void ReadLines(void* parameter) {
     while (std::optional<std::string> line = ReadConsoleLine(lines->in)) {
         MutexGuard guard(lines->lock);
         lines->waiting.push_back(std::move(*line));
+        if (lines->wake != nullptr) {
+            lines->wake->Raise();
+        }
     }
     MutexGuard guard(lines->lock);
     lines->ended = true;
@@ -30,12 +36,20 @@ void ReadLines(void* parameter) {
 
 }  // namespace
 
-int CommandReader::Start(std::FILE* in) {
+CommandReader::~CommandReader() {
+    if (lines) {
+        MutexGuard guard(lines->lock);
+        lines->wake = nullptr;
+    }
+}
+
+int CommandReader::Start(std::FILE* in, const WakeSignal* wake) {
     if (lines) {
         return 1;
     }
     lines = std::make_shared<Lines>();
     lines->in = in;
+    lines->wake = wake;
     auto* handed = new (std::nothrow) std::shared_ptr<Lines>(lines);
     if (handed == nullptr) {
         return 1;

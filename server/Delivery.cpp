@@ -11,11 +11,7 @@ void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoin
     if (endpoint.HasFailed()) {
         activity.failedSend.Insert(id);
     }
-    if (endpoint.PendingOutput() > 0) {
-        activity.keptOutput.Insert(id);
-    } else {
-        activity.keptOutput.Erase(id);
-    }
+    activity.NoteKeptOutput(id, endpoint, endpoint.PendingOutput() > 0);
 }
 
 // Adds one frame to a player's output (written at the end of the pass, or at once when the

@@ -41,7 +41,9 @@ void NoteWholeMessage(PlayerActivity& activity, PlayerId id, NetSocket& endpoint
     }
 }
 
-enum class Turn { Next, EndsPass };
+// What a turn came to: no message, a message that leaves the pass going, or one to everybody or
+// to the server, which ends a pass of one round.
+enum class Turn { Next, Taken, EndsPass };
 
 // What a player's turn starts with, before it takes a whole message from its buffer.
 enum class TurnStart {
@@ -78,7 +80,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         // The player said it is leaving: it is removed at once, and whatever it sent after
         // the leave message is never relayed.
         RemovePlayer(state, entry);
-        return Turn::Next;
+        return Turn::Taken;
     }
     if (message.target != SERVER_ID) {
         SendRelayMessage(state, message, sender);
@@ -89,7 +91,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         }
         return Turn::EndsPass;
     }
-    return Turn::Next;
+    return Turn::Taken;
 }
 
 // How a player's turn starts: `reported` is its report, or null when its socket reported
@@ -101,11 +103,19 @@ TurnStart StartOfTurn(const ReportedPlayer* reported, bool sendFailed) {
     return reported != nullptr ? TurnStart::TakeIn : TurnStart::BufferOnly;
 }
 
+// How a walk of turns goes and what it came to.
+struct Walk {
+    // A message to everybody or to the server ends the walk (and the pass).
+    bool endsOnBroadcast = true;
+    // The player whose message was taken last, or NO_PLAYER.
+    std::uint32_t lastSender = NO_PLAYER;
+};
+
 // Gives a turn, in ascending id order from `from` to `to`, to each player whose socket reported
 // something, that has a whole message buffered, or a send to which has failed, also during this
-// walk. Returns the id whose message ended the pass, or NO_PLAYER.
+// walk. Returns the id whose message ended the walk, or NO_PLAYER.
 std::uint32_t WalkTurns(ServerState& state, const std::vector<ReportedPlayer>& reported,
-                        std::uint32_t from, std::uint32_t to) {
+                        std::uint32_t from, std::uint32_t to, Walk& walk) {
     const PlayerActivity& activity = state.registry.Activity();
     auto nextReported = std::lower_bound(
         reported.begin(), reported.end(), from,
@@ -128,9 +138,36 @@ std::uint32_t WalkTurns(ServerState& state, const std::vector<ReportedPlayer>& r
         const bool wasReported = nextReported != reported.end() && nextReported->id == id;
         const TurnStart start = StartOfTurn(wasReported ? &*nextReported : nullptr,
                                             activity.failedSend.Contains(entry->first));
-        if (TakeTurn(state, entry, start) == Turn::EndsPass) {
+        const Turn turn = TakeTurn(state, entry, start);
+        if (turn != Turn::Next) {
+            walk.lastSender = id;
+        }
+        if (turn == Turn::EndsPass && walk.endsOnBroadcast) {
             return id;
         }
+    }
+}
+
+// Up to `rounds` rounds of turns, each from `first` round to the player before it: the first
+// round for every player with something to do, the others for those with a whole message left
+// or a failed send. No message ends them early.
+void WalkRounds(ServerState& state, const std::vector<ReportedPlayer>& reported,
+                std::uint32_t first, std::uint32_t rounds) {
+    const PlayerActivity& activity = state.registry.Activity();
+    const std::vector<ReportedPlayer> none;
+    Walk walk{false};
+    for (std::uint32_t round = 0; round < rounds; ++round) {
+        if (round > 0 && activity.wholeMessage.Empty() && activity.failedSend.Empty()) {
+            break;
+        }
+        const std::vector<ReportedPlayer>& report = round == 0 ? reported : none;
+        WalkTurns(state, report, first, LAST_PLAYER_ID, walk);
+        if (first > FIRST_PLAYER_ID) {
+            WalkTurns(state, report, FIRST_PLAYER_ID, first - 1, walk);
+        }
+    }
+    if (state.fairTurns && walk.lastSender != NO_PLAYER) {
+        state.lastPassEnder = static_cast<PlayerId>(walk.lastSender);
     }
 }
 
@@ -148,14 +185,23 @@ bool TakeInPlayerInput(ServerState& state, PlayerId id) {
 
 void DispatchMessages(ServerState& state) {
     const std::vector<ReportedPlayer> reported = ReportedPlayers(state);
+    if (state.messagesPerPass > 1) {
+        // With fair turns the rounds start after the player whose message was taken last.
+        const std::uint32_t first = state.fairTurns ? state.lastPassEnder + 1u : FIRST_PLAYER_ID;
+        WalkRounds(state, reported, std::min<std::uint32_t>(first, LAST_PLAYER_ID),
+                   state.messagesPerPass);
+        return;
+    }
+    Walk walk;
     if (!state.fairTurns) {
-        WalkTurns(state, reported, FIRST_PLAYER_ID, LAST_PLAYER_ID);
+        WalkTurns(state, reported, FIRST_PLAYER_ID, LAST_PLAYER_ID, walk);
         return;
     }
     // From the player after the one whose message ended the last pass, round to it again.
-    std::uint32_t ender = WalkTurns(state, reported, state.lastPassEnder + 1u, LAST_PLAYER_ID);
+    std::uint32_t ender =
+        WalkTurns(state, reported, state.lastPassEnder + 1u, LAST_PLAYER_ID, walk);
     if (ender == NO_PLAYER) {
-        ender = WalkTurns(state, reported, FIRST_PLAYER_ID, state.lastPassEnder);
+        ender = WalkTurns(state, reported, FIRST_PLAYER_ID, state.lastPassEnder, walk);
     }
     if (ender != NO_PLAYER) {
         state.lastPassEnder = static_cast<PlayerId>(ender);

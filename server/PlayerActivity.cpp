@@ -25,6 +25,10 @@ bool PlayerActivity::Reported(std::vector<ReportedPlayer>& players) {
         return false;
     }
     for (const ReadyMember& member : ready) {
+        // Room for output is the flush's business, and keys below the first id are not players.
+        if (member.onlyRoom || member.key < FIRST_PLAYER_ID) {
+            continue;
+        }
         players.push_back(ReportedPlayer{static_cast<PlayerId>(member.key), member.onlyData});
     }
     // Nothing is known of an unwatched socket, so it gets the full test.
@@ -34,4 +38,18 @@ bool PlayerActivity::Reported(std::vector<ReportedPlayer>& players) {
     std::sort(players.begin(), players.end(),
               [](const ReportedPlayer& a, const ReportedPlayer& b) { return a.id < b.id; });
     return true;
+}
+
+void PlayerActivity::NoteKeptOutput(PlayerId id, const NetSocket& endpoint, bool kept) {
+    if (kept == keptOutput.Contains(id)) {
+        return;
+    }
+    if (kept) {
+        keptOutput.Insert(id);
+    } else {
+        keptOutput.Erase(id);
+    }
+    if (watchRoom && !unwatched.Contains(id)) {
+        readiness.WatchRoom(endpoint, id, kept);
+    }
 }

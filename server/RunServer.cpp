@@ -5,15 +5,13 @@
 #include "server/ConsoleOutput.h"
 #include "server/Dialogue.h"
 #include "server/OperatorCommands.h"
+#include "server/PassPace.h"
 #include "server/ServerPass.h"
-#include "sync/Clock.h"
 #include "sync/StopRequest.h"
 
 #include <string>
 
 namespace {
-
-constexpr unsigned PASS_INTERVAL_MS = 100;
 
 // Carries out the commands typed since the last pass; Quit when one of them was quit.
 CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
@@ -25,9 +23,12 @@ CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
     return CommandResult::Continue;
 }
 
-int Serve(ServerState& state, std::FILE* in) {
+// Passes at the options' pace until a stop is asked for.
+void RunPasses(ServerState& state, const ServerOptions& options, std::FILE* in) {
+    PassPace pace(state, options.passInterval);
+    // Declared after the pace, so that it stops raising the pace's wake signal first.
     CommandReader commands;
-    commands.Start(in);
+    commands.Start(in, &pace.Wake());
     while (!StopRequested()) {
         const auto start = SteadyClock::now();
         ServerPass(state);
@@ -35,8 +36,12 @@ int Serve(ServerState& state, std::FILE* in) {
         if (RunTypedCommands(state, commands) == CommandResult::Quit) {
             break;
         }
-        SleepMilliseconds(PASS_INTERVAL_MS);
+        pace.AwaitNextPass(start);
     }
+}
+
+int Serve(ServerState& state, const ServerOptions& options, std::FILE* in) {
+    RunPasses(state, options, in);
     StopServing(state);
     ReportStopped();
     return 0;
@@ -50,6 +55,7 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
     state.maxPlayers = options.maxPlayers;
     state.maxPerAddress = options.maxPerAddress;
     state.fairTurns = options.fairTurns;
+    state.messagesPerPass = options.messagesPerPass;
     // The port as typed or given; the socket uses its low 16 bits.
     std::uint32_t portNumber = options.port;
     if (options.askOperator) {
@@ -79,5 +85,5 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
     // From the moment the listening line is out, a stop request ends the serving cleanly.
     CatchStopRequests();
     ConsolePrint(out, "Done. Created a listing socket at port %u.\n\n", portNumber);
-    return Serve(state, in);
+    return Serve(state, options, in);
 }

@@ -9,6 +9,8 @@ namespace {
 
 constexpr std::uint64_t MAX_PORT = 65535;
 constexpr std::uint64_t MAX_PLAYERS = LAST_PLAYER_ID - FIRST_PLAYER_ID + 1;
+constexpr std::uint64_t MAX_PASS_INTERVAL_MS = 1000;
+constexpr std::uint64_t MAX_MESSAGES_PER_PASS = 1024;
 
 // Four decimal numbers from 0 to 255 separated by dots, nothing else.
 bool IsDottedAddress(std::string_view text) {
@@ -80,7 +82,8 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
             continue;
         }
         if (name != "--port" && name != "--bind" && name != "--max-players" &&
-            name != "--max-per-address") {
+            name != "--max-per-address" && name != "--pass-interval" &&
+            name != "--messages-per-pass") {
             problem = "unknown option '" + std::string(argument) + "'";
             return OptionsResult::Invalid;
         }
@@ -100,6 +103,12 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
             options.bindAddress = value;
         } else if (name == "--max-players") {
             valid = ParseCount(value, 1, MAX_PLAYERS, options.maxPlayers);
+        } else if (name == "--pass-interval") {
+            std::uint32_t interval = 0;
+            valid = ParseCount(value, 0, MAX_PASS_INTERVAL_MS, interval);
+            options.passInterval = interval;
+        } else if (name == "--messages-per-pass") {
+            valid = ParseCount(value, 1, MAX_MESSAGES_PER_PASS, options.messagesPerPass);
         } else {
             valid = ParseCount(value, 1, MAX_PLAYERS, options.maxPerAddress);
         }
@@ -117,7 +126,8 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
 
 const char* ServerUsage() {
     return "Usage: vor-server [--port N [--display]] [--bind ADDRESS] [--max-players N]\n"
-           "                  [--max-per-address N] [--fair]\n"
+           "                  [--max-per-address N] [--fair] [--pass-interval MS]\n"
+           "                  [--messages-per-pass N]\n"
            "Relays the messages of the players that connect to it over TCP.\n"
            "\n"
            "Without --port it asks for the port and whether to show messages addressed to it.\n"
@@ -128,6 +138,12 @@ const char* ServerUsage() {
            "  --max-per-address N  refuse connections from an address that has N players\n"
            "  --fair               start each pass after the player whose message to everybody\n"
            "                       or to the server ended the last one, not at the lowest id\n"
+           "  --pass-interval MS   begin a pass every MS ms (1-1000), or with 0 as soon as a\n"
+           "                       player, a new connection or a command needs one; without\n"
+           "                       it each pass is followed by 100 ms of sleep\n"
+           "  --messages-per-pass N\n"
+           "                       take up to N messages from each player per pass (1-1024),\n"
+           "                       one per round; above 1, no message ends a pass early\n"
            "  --help               show this text\n"
            "  --version            show the version\n"
            "\n"

@@ -1,10 +1,12 @@
 #include "net/ReadinessSet.h"
 
 #include "net/NetSocket.h"
+#include "net/WakeSignal.h"
 
 #include <sys/epoll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 
 // The kernel keeps a ready list per epoll instance; level-triggered, so a member that is not
@@ -22,6 +24,15 @@ int Descriptor(sockets::SocketHandle sock) {
     return static_cast<int>(sock);
 }
 
+ReadyMember Reported(const epoll_event& event) {
+    // A closed connection reports a hang-up, a reset an error and a peer's end of stream a read
+    // hang-up; a member with none of them is connected.
+    const bool onlyData =
+        (event.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 && (event.events & EPOLLIN) != 0;
+    const bool onlyRoom = event.events == EPOLLOUT;
+    return ReadyMember{static_cast<std::uint32_t>(event.data.u64), onlyData, onlyRoom};
+}
+
 }  // namespace
 
 ReadinessSet::ReadinessSet() : platform(std::make_unique<Platform>()) {
@@ -34,57 +45,74 @@ ReadinessSet::~ReadinessSet() {
     }
 }
 
-int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
-    if (platform->queue < 0 || !endpoint.IsOpen()) {
+int ReadinessSet::JoinHandle(sockets::SocketHandle sock, std::uint32_t key) {
+    if (platform->queue < 0) {
         return 1;
     }
     epoll_event event{};
     event.events = WATCHED_EVENTS;
     event.data.u64 = key;
-    if (epoll_ctl(platform->queue, EPOLL_CTL_ADD, Descriptor(endpoint.sock), &event) != 0) {
+    if (epoll_ctl(platform->queue, EPOLL_CTL_ADD, Descriptor(sock), &event) != 0) {
         return 1;
     }
     ++members;
     return 0;
 }
 
-int ReadinessSet::Leave(const NetSocket& endpoint) {
-    if (platform->queue < 0 || !endpoint.IsOpen() ||
-        epoll_ctl(platform->queue, EPOLL_CTL_DEL, Descriptor(endpoint.sock), nullptr) != 0) {
+int ReadinessSet::LeaveHandle(sockets::SocketHandle sock) {
+    if (platform->queue < 0 ||
+        epoll_ctl(platform->queue, EPOLL_CTL_DEL, Descriptor(sock), nullptr) != 0) {
         return 1;
     }
     --members;
     return 0;
 }
 
-int ReadinessSet::Collect(std::vector<ReadyMember>& ready) {
+int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
+    return endpoint.IsOpen() ? JoinHandle(endpoint.sock, key) : 1;
+}
+
+int ReadinessSet::Join(const WakeSignal& signal, std::uint32_t key) {
+    return signal.IsOpen() ? JoinHandle(signal.channel.readEnd, key) : 1;
+}
+
+int ReadinessSet::Leave(const NetSocket& endpoint) {
+    return endpoint.IsOpen() ? LeaveHandle(endpoint.sock) : 1;
+}
+
+int ReadinessSet::Leave(const WakeSignal& signal) {
+    return signal.IsOpen() ? LeaveHandle(signal.channel.readEnd) : 1;
+}
+
+int ReadinessSet::WatchRoom(const NetSocket& endpoint, std::uint32_t key, bool watch) {
+    if (platform->queue < 0 || !endpoint.IsOpen()) {
+        return 1;
+    }
+    epoll_event event{};
+    event.events = WATCHED_EVENTS | (watch ? std::uint32_t{EPOLLOUT} : 0u);
+    event.data.u64 = key;
+    return epoll_ctl(platform->queue, EPOLL_CTL_MOD, Descriptor(endpoint.sock), &event) == 0 ? 0
+                                                                                             : 1;
+}
+
+int ReadinessSet::Gather(int timeoutMilliseconds, std::vector<ReadyMember>& ready) {
     ready.clear();
     if (platform->queue < 0) {
         return 1;
     }
-    if (members == 0) {
-        return 0;
-    }
     // Room for every member, so that one call reports all that are ready.
-    if (platform->events.size() < members) {
-        platform->events.resize(members);
+    const std::size_t room = std::max<std::size_t>(members, 1);
+    if (platform->events.size() < room) {
+        platform->events.resize(room);
     }
-    int count;
-    do {
-        count = epoll_wait(platform->queue, platform->events.data(),
-                           static_cast<int>(platform->events.size()), 0);
-    } while (count < 0 && errno == EINTR);
+    const int count = epoll_wait(platform->queue, platform->events.data(),
+                                 static_cast<int>(platform->events.size()), timeoutMilliseconds);
     if (count < 0) {
-        return 1;
+        return errno == EINTR ? -1 : 1;
     }
     ready.reserve(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
-        const epoll_event& event = platform->events[static_cast<std::size_t>(index)];
-        // A closed connection reports a hang-up, a reset an error and a peer's end of stream a
-        // read hang-up; a member with none of them is connected.
-        const bool onlyData = (event.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0 &&
-                              (event.events & EPOLLIN) != 0;
-        ready.push_back(ReadyMember{static_cast<std::uint32_t>(event.data.u64), onlyData});
+        ready.push_back(Reported(platform->events[static_cast<std::size_t>(index)]));
     }
     return 0;
 }

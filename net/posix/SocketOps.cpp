@@ -339,6 +339,14 @@ void SignalWakeChannel(const WakeChannel& channel) {
     } while (result < 0 && errno == EINTR);
 }
 
+void DrainWakeChannel(const WakeChannel& channel) {
+    char signals[64];
+    ssize_t result;
+    do {
+        result = read(Fd(channel.readEnd), signals, sizeof signals);
+    } while (result > 0 || (result < 0 && errno == EINTR));
+}
+
 void CloseWakeChannel(WakeChannel& channel) {
     if (channel.readEnd != INVALID_SOCKET_HANDLE) {
         close(Fd(channel.readEnd));

@@ -1,6 +1,7 @@
 #include "net/ReadinessSet.h"
 
 #include "net/NetSocket.h"
+#include "net/WakeSignal.h"
 
 #include <winsock2.h>
 
@@ -33,11 +34,8 @@ ReadinessSet::ReadinessSet() : platform(std::make_unique<Platform>()) {}
 
 ReadinessSet::~ReadinessSet() = default;
 
-int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
-    if (!endpoint.IsOpen()) {
-        return 1;
-    }
-    const SOCKET sock = Native(endpoint.sock);
+int ReadinessSet::JoinHandle(sockets::SocketHandle handle, std::uint32_t key) {
+    const SOCKET sock = Native(handle);
     if (platform->Find(sock) != platform->watched.size()) {
         return 1;
     }
@@ -47,11 +45,8 @@ int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
     return 0;
 }
 
-int ReadinessSet::Leave(const NetSocket& endpoint) {
-    if (!endpoint.IsOpen()) {
-        return 1;
-    }
-    const std::size_t position = platform->Find(Native(endpoint.sock));
+int ReadinessSet::LeaveHandle(sockets::SocketHandle handle) {
+    const std::size_t position = platform->Find(Native(handle));
     if (position == platform->watched.size()) {
         return 1;
     }
@@ -64,19 +59,54 @@ int ReadinessSet::Leave(const NetSocket& endpoint) {
     return 0;
 }
 
-int ReadinessSet::Collect(std::vector<ReadyMember>& ready) {
+int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
+    return endpoint.IsOpen() ? JoinHandle(endpoint.sock, key) : 1;
+}
+
+int ReadinessSet::Join(const WakeSignal& signal, std::uint32_t key) {
+    return signal.IsOpen() ? JoinHandle(signal.channel.readEnd, key) : 1;
+}
+
+int ReadinessSet::Leave(const NetSocket& endpoint) {
+    return endpoint.IsOpen() ? LeaveHandle(endpoint.sock) : 1;
+}
+
+int ReadinessSet::Leave(const WakeSignal& signal) {
+    return signal.IsOpen() ? LeaveHandle(signal.channel.readEnd) : 1;
+}
+
+int ReadinessSet::WatchRoom(const NetSocket& endpoint, std::uint32_t, bool watch) {
+    if (!endpoint.IsOpen()) {
+        return 1;
+    }
+    const std::size_t position = platform->Find(Native(endpoint.sock));
+    if (position == platform->watched.size()) {
+        return 1;
+    }
+    platform->watched[position].events =
+        static_cast<SHORT>(watch ? POLLRDNORM | POLLWRNORM : POLLRDNORM);
+    return 0;
+}
+
+int ReadinessSet::Gather(int timeoutMilliseconds, std::vector<ReadyMember>& ready) {
     ready.clear();
     if (members == 0) {
+        // WSAPoll takes no empty set; with nothing to watch only a time limit ends the wait.
+        if (timeoutMilliseconds < 0) {
+            return 1;
+        }
+        Sleep(static_cast<DWORD>(timeoutMilliseconds));
         return 0;
     }
-    if (WSAPoll(platform->watched.data(), static_cast<ULONG>(platform->watched.size()), 0) ==
-        SOCKET_ERROR) {
+    if (WSAPoll(platform->watched.data(), static_cast<ULONG>(platform->watched.size()),
+                timeoutMilliseconds) == SOCKET_ERROR) {
         return 1;
     }
     // Hang-ups and errors are reported whatever was asked for.
     for (std::size_t position = 0; position < platform->watched.size(); ++position) {
-        if (platform->watched[position].revents != 0) {
-            ready.push_back(ReadyMember{platform->keys[position], false});
+        const SHORT reported = platform->watched[position].revents;
+        if (reported != 0) {
+            ready.push_back(ReadyMember{platform->keys[position], false, reported == POLLWRNORM});
         }
     }
     return 0;

@@ -358,6 +358,12 @@ void SignalWakeChannel(const WakeChannel& channel) {
     send(Native(channel.writeEnd), &signal, 1, 0);
 }
 
+void DrainWakeChannel(const WakeChannel& channel) {
+    char signals[64];
+    while (recv(Native(channel.readEnd), signals, sizeof signals, 0) > 0) {
+    }
+}
+
 void CloseWakeChannel(WakeChannel& channel) {
     if (channel.readEnd != INVALID_SOCKET_HANDLE) {
         closesocket(Native(channel.readEnd));

@@ -2,12 +2,22 @@
 
 #include <signal.h>
 
+#include <atomic>
+#include <cerrno>
+
 namespace {
 
 volatile sig_atomic_t stopRequested = 0;
+std::atomic<void (*)()> stopNotifier{nullptr};
 
 void OnStopSignal(int) {
     stopRequested = 1;
+    if (void (*notify)() = stopNotifier.load()) {
+        // The code the signal interrupted reads errno after this returns.
+        const int savedError = errno;
+        notify();
+        errno = savedError;
+    }
 }
 
 }  // namespace
@@ -24,6 +34,10 @@ void CatchStopRequests() {
 
 bool StopRequested() {
     return stopRequested != 0;
+}
+
+void NotifyStopRequests(void (*notify)()) {
+    stopNotifier = notify;
 }
 
 void ReportStopped() {}

@@ -8,6 +8,14 @@ namespace {
 
 std::atomic<bool> stopRequested{false};
 std::atomic<bool> stopped{false};
+std::atomic<void (*)()> stopNotifier{nullptr};
+
+void NoteStopRequest() {
+    stopRequested = true;
+    if (void (*notify)() = stopNotifier.load()) {
+        notify();
+    }
+}
 
 // Windows ends the process when the handler of a console close returns, and at the latest
 // after five seconds; the clean stop takes at most about one.
@@ -18,11 +26,11 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
         case CTRL_C_EVENT:
         case CTRL_BREAK_EVENT:
-            stopRequested = true;
+            NoteStopRequest();
             return TRUE;
         case CTRL_CLOSE_EVENT:
         case CTRL_SHUTDOWN_EVENT:
-            stopRequested = true;
+            NoteStopRequest();
             for (DWORD waited = 0; !stopped && waited < CLOSE_WAIT_MS; waited += CLOSE_POLL_MS) {
                 Sleep(CLOSE_POLL_MS);
             }
@@ -40,6 +48,10 @@ void CatchStopRequests() {
 
 bool StopRequested() {
     return stopRequested;
+}
+
+void NotifyStopRequests(void (*notify)()) {
+    stopNotifier = notify;
 }
 
 void ReportStopped() {

@@ -2,6 +2,7 @@
 
 #include "sync/Thread.h"
 
+class WakeSignal;
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -13,13 +14,14 @@ class CommandReader {
 public:
     CommandReader() = default;
     // The thread may still wait for input; it keeps its own share of the lines and ends with
-    // the process.
-    ~CommandReader() = default;
+    // the process, and raises the wake signal no more.
+    ~CommandReader();
     CommandReader(const CommandReader&) = delete;
     CommandReader& operator=(const CommandReader&) = delete;
 
-    // Starts reading `in`. 1 when the thread cannot be started.
-    int Start(std::FILE* in);
+    // Starts reading `in`, raising `wake` (when given) after each line, so that a loop waiting
+    // for work takes it at once. 1 when the thread cannot be started.
+    int Start(std::FILE* in, const WakeSignal* wake = nullptr);
     // The lines read since the last call, oldest first.
     std::vector<std::string> TakeLines();
     // True once the input has ended and every line has been taken.

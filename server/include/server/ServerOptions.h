@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 // How the operator started the server. Without --port the server asks its two questions.
@@ -15,6 +16,11 @@ struct ServerOptions {
     std::uint32_t maxPerAddress = 0;
     // Each pass's dispatch starts after the player whose message ended the last one.
     bool fairTurns = false;
+    // Milliseconds from the start of one pass to the start of the next; 0 begins a pass as soon
+    // as there is something to do. Without it, each pass is followed by 100 ms of sleep.
+    std::optional<std::uint32_t> passInterval;
+    // Rounds of turns per pass, each taking at most one message from each player.
+    std::uint32_t messagesPerPass = 1;
 };
 
 enum class OptionsResult { Serve, ShowHelp, ShowVersion, Invalid };

@@ -27,7 +27,10 @@ struct ServerState {
     std::uint32_t maxPerAddress = 0;
     ServerStatistics statistics;
     // With fair turns each pass's dispatch starts after the player whose message ended the
-    // pass before, instead of at the lowest id.
+    // pass before (with rounds, whose message was taken last), instead of at the lowest id.
     bool fairTurns = false;
     PlayerId lastPassEnder = 0;
+    // Rounds of turns in a pass, each taking at most one message from each player. With more
+    // than one, no message ends the pass early.
+    std::uint32_t messagesPerPass = 1;
 };

@@ -204,7 +204,16 @@ INSTANTIATE_TEST_SUITE_P(
                      "invalid value '65535' for --max-players"},
         BadArguments{
             "PerAddressEmpty", {"--max-per-address="}, "invalid value '' for --max-per-address"},
-        BadArguments{"DisplayWithoutPort", {"--display"}, "--display needs --port"}),
+        BadArguments{"DisplayWithoutPort", {"--display"}, "--display needs --port"},
+        BadArguments{"PassIntervalTooLong",
+                     {"--pass-interval", "1001"},
+                     "invalid value '1001' for --pass-interval"},
+        BadArguments{"PassIntervalNotANumber",
+                     {"--pass-interval=fast"},
+                     "invalid value 'fast' for --pass-interval"},
+        BadArguments{"NoMessagesPerPass",
+                     {"--messages-per-pass", "0"},
+                     "invalid value '0' for --messages-per-pass"}),
     [](const ::testing::TestParamInfo<BadArguments>& param) { return param.param.name; });
 
 }  // namespace

@@ -24,6 +24,8 @@ TEST(ServerOptions, NoArgumentsMeansTheDialogueWithNoLimits) {
     EXPECT_EQ(options.maxPlayers, 0u);
     EXPECT_EQ(options.maxPerAddress, 0u);
     EXPECT_FALSE(options.fairTurns);
+    EXPECT_FALSE(options.passInterval.has_value());
+    EXPECT_EQ(options.messagesPerPass, 1u);
 }
 
 TEST(ServerOptions, EveryOptionInBothSpellings) {
@@ -43,13 +45,17 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
     EXPECT_TRUE(options.fairTurns);
 }
 
-TEST(ServerOptions, LimitsApplyToTheDialogueToo) {
+TEST(ServerOptions, LimitsAndPaceApplyToTheDialogueToo) {
     ServerOptions options;
     std::string problem;
-    ASSERT_EQ(Parse({"--max-players", "3", "--bind", "127.0.0.1"}, options, problem),
+    ASSERT_EQ(Parse({"--max-players", "3", "--bind", "127.0.0.1", "--pass-interval=0",
+                     "--messages-per-pass", "64"},
+                    options, problem),
               OptionsResult::Serve);
     EXPECT_TRUE(options.askOperator);
     EXPECT_EQ(options.maxPlayers, 3u);
+    EXPECT_EQ(options.passInterval, 0u);
+    EXPECT_EQ(options.messagesPerPass, 64u);
 }
 
 TEST(ServerOptions, HelpAndVersionWinOverWhatFollows) {
@@ -78,6 +84,14 @@ TEST(ServerOptions, ValuesAtTheEdgesOfTheirRanges) {
         {{"--max-per-address", "65535"}, false},
         {{"--display=yes"}, false},
         {{"--fair=1"}, false},
+        {{"--pass-interval", "0"}, true},
+        {{"--pass-interval", "1000"}, true},
+        {{"--pass-interval", "1001"}, false},
+        {{"--pass-interval", "-1"}, false},
+        {{"--messages-per-pass", "1"}, true},
+        {{"--messages-per-pass", "1024"}, true},
+        {{"--messages-per-pass", "0"}, false},
+        {{"--messages-per-pass", "1025"}, false},
     };
     for (const auto& [words, valid] : cases) {
         ServerOptions options;

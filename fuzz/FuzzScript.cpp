@@ -47,6 +47,8 @@ FuzzScript DecodeScript(const std::uint8_t* data, std::size_t size) {
     const std::uint8_t choices = reader.Next();
     script.displayMessages = (choices & 1) != 0;
     script.fairTurns = (choices & 2) != 0;
+    constexpr unsigned ROUNDS[] = {1, 2, 3, 64};
+    script.messagesPerPass = ROUNDS[(choices >> 2) & 3];
     while (!reader.AtEnd()) {
         const std::uint8_t head = reader.Next();
         ScriptEvent event;

@@ -22,10 +22,13 @@ struct ScriptEvent {
 struct FuzzScript {
     bool displayMessages = false;
     bool fairTurns = false;
+    // Rounds of turns per pass.
+    unsigned messagesPerPass = 1;
     std::vector<ScriptEvent> events;
 };
 
-// The first byte chooses the display (bit 0) and fair turns (bit 1); then each event starts with a
+// The first byte chooses the display (bit 0), fair turns (bit 1) and the rounds per pass (bits 2
+// and 3: 1, 2, 3 or 64); then each event starts with a
 // byte whose low three bits are the kind, the next three the slot and the top two a parameter:
 //   0 connect (a narrow client when the parameter is odd), 1 raw bytes (length byte, bytes),
 //   2 one frame (id, target choice, length, value bytes, the value padded when the input ends)

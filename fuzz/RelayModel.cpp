@@ -144,26 +144,57 @@ void RelayModel::Dispatch() {
         std::rotate(order.begin(), std::upper_bound(order.begin(), order.end(), lastPassEnder),
                     order.end());
     }
-    for (const PlayerId id : order) {
-        const auto player = players.find(id);
-        if (player != players.end() && TakeTurn(player)) {
-            lastPassEnder = id;
-            return;
+    PlayerId lastSender = 0;
+    for (unsigned round = 0; round < messagesPerPass; ++round) {
+        if (round > 0 && !AnyTurnLeft()) {
+            break;
         }
+        for (const PlayerId id : order) {
+            const auto player = players.find(id);
+            if (player == players.end()) {
+                continue;
+            }
+            const Turn turn = TakeTurn(player, round == 0);
+            if (turn != Turn::None) {
+                lastSender = id;
+            }
+            if (turn == Turn::EndsPass && messagesPerPass == 1) {
+                lastPassEnder = id;
+                return;
+            }
+        }
+    }
+    if (messagesPerPass > 1 && lastSender != 0) {
+        lastPassEnder = lastSender;
     }
 }
 
-bool RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player) {
-    ModelSlot& slot = slots[player->second];
-    if (!Connected(slot)) {
-        Remove(player);
-        return false;
+bool RelayModel::AnyTurnLeft() const {
+    for (const auto& [id, index] : players) {
+        const ModelSlot& slot = slots[index];
+        Frame frame;
+        if (slot.sendFailed || DecodeTestFrame(slot.written.data() + slot.consumed,
+                                               slot.pulled - slot.consumed, frame) != 0) {
+            return true;
+        }
     }
-    Pull(slot);
+    return false;
+}
+
+RelayModel::Turn RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player,
+                                      bool firstRound) {
+    ModelSlot& slot = slots[player->second];
+    if (firstRound ? !Connected(slot) : slot.sendFailed) {
+        Remove(player);
+        return Turn::None;
+    }
+    if (firstRound) {
+        Pull(slot);
+    }
     Frame frame;
     if (DecodeTestFrame(slot.written.data() + slot.consumed, slot.pulled - slot.consumed, frame) ==
         0) {
-        return false;
+        return Turn::None;
     }
     const std::uint8_t id = frame.id;
     const PlayerId target = frame.target;
@@ -173,7 +204,7 @@ bool RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player) {
     const PlayerId sender = player->first;
     if (id == MSG_LEAVE) {
         Remove(player);
-        return false;
+        return Turn::Taken;
     }
     const ExpectedFrame relayed{id, target, value, false};
     if (target == BROADCAST_ID) {
@@ -192,7 +223,7 @@ bool RelayModel::TakeTurn(std::map<PlayerId, std::size_t>::iterator player) {
         if (displayMessages) {
             Show(id, sender, value);
         }
-        return true;
+        return Turn::EndsPass;
     }
-    return false;
+    return Turn::Taken;
 }

@@ -45,7 +45,8 @@ struct ModelSlot {
 // from the server's code, so that the two can be compared after every pass.
 class RelayModel {
 public:
-    RelayModel(bool display, bool fair) : displayMessages(display), fairTurns(fair) {}
+    RelayModel(bool display, bool fair, unsigned rounds)
+        : displayMessages(display), fairTurns(fair), messagesPerPass(rounds) {}
 
     void Connect(std::size_t slot);
     void Write(std::size_t slot, const std::vector<std::uint8_t>& bytes);
@@ -72,8 +73,14 @@ private:
     void Admit();
     void Sweep();
     void Dispatch();
-    // One player's turn in the dispatch; true when its message ends the pass.
-    bool TakeTurn(std::map<PlayerId, std::size_t>::iterator player);
+    // What a turn came to: no message, a message, or one that ends a pass of one round.
+    enum class Turn { None, Taken, EndsPass };
+    // One player's turn in the dispatch. The first round tests the connection and takes in what
+    // reached the socket; later rounds take only what is buffered, and test only a player a
+    // send to has failed.
+    Turn TakeTurn(std::map<PlayerId, std::size_t>::iterator player, bool firstRound);
+    // A player has a whole frame buffered, or a send to it has failed.
+    bool AnyTurnLeft() const;
     bool Connected(const ModelSlot& slot) const;
     void Pull(ModelSlot& slot);
     void Deliver(std::size_t slot, const ExpectedFrame& frame);
@@ -84,6 +91,9 @@ private:
     bool displayMessages;
     // Fair turns start each dispatch after the player whose message ended the last one.
     bool fairTurns;
+    // With more than one round no message ends a pass, and fair rounds start after the player
+    // whose message was taken last.
+    unsigned messagesPerPass;
     PlayerId lastPassEnder = 0;
     std::array<ModelSlot, SCRIPT_SLOTS> slots;
     std::deque<std::size_t> acceptQueue;

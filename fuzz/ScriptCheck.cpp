@@ -99,9 +99,10 @@ private:
 
 ScriptCheck::ScriptCheck(const FuzzScript& events)
     : script(events),
-      model(events.displayMessages, events.fairTurns),
+      model(events.displayMessages, events.fairTurns, events.messagesPerPass),
       relay(events.displayMessages) {
     relay.state.fairTurns = events.fairTurns;
+    relay.state.messagesPerPass = events.messagesPerPass;
     if (!relay.Listening() || !view.IsOpen()) {
         Fail("cannot set up the relay, its console or the kernel view");
     }

@@ -187,9 +187,9 @@ void DispatchMessages(ServerState& state) {
     const std::vector<ReportedPlayer> reported = ReportedPlayers(state);
     if (state.messagesPerPass > 1) {
         // With fair turns the rounds start after the player whose message was taken last.
-        const std::uint32_t first = state.fairTurns ? state.lastPassEnder + 1u : FIRST_PLAYER_ID;
-        WalkRounds(state, reported, std::min<std::uint32_t>(first, LAST_PLAYER_ID),
-                   state.messagesPerPass);
+        const bool wraps = !state.fairTurns || state.lastPassEnder == LAST_PLAYER_ID;
+        const std::uint32_t first = wraps ? FIRST_PLAYER_ID : state.lastPassEnder + 1u;
+        WalkRounds(state, reported, first, state.messagesPerPass);
         return;
     }
     Walk walk;

@@ -25,7 +25,8 @@ public:
     bool Started() const { return serverPid > 0; }
     // Writes `text` to the terminal as typed keys.
     void Type(std::string_view text);
-    // Gives the terminal to the server's process group; true when the leader could.
+    // Gives the terminal to the server's process group and continues it, as `fg` does; true
+    // when the leader could.
     bool Foreground();
     // Waits until the terminal's output holds `text`; true when it does.
     bool WaitForOutput(std::string_view text, int timeoutMs);

@@ -71,7 +71,9 @@ bool SetUpTerminal(int terminal, bool stopBackgroundWriters) {
                 // The test is gone or asks nothing more.
                 watched.fd = -1;
             } else if (request == FOREGROUND_REQUEST) {
-                const char reply = tcsetpgrp(terminal, server) == 0 ? DONE : REFUSED;
+                // As `fg` does: the terminal to the group, then a stopped group goes on.
+                const bool given = tcsetpgrp(terminal, server) == 0 && kill(-server, SIGCONT) == 0;
+                const char reply = given ? DONE : REFUSED;
                 if (write(replies, &reply, 1) != 1) {
                     watched.fd = -1;
                 }

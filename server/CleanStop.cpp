@@ -15,15 +15,18 @@ constexpr unsigned STOP_RETRY_MS = 10;
 // The most input dropped from one player in one round of the stop, so that a flooding player
 // cannot hold the others' rounds up; what it sends past this waits for the next round.
 constexpr std::size_t DROPPED_PER_ROUND = 1u << 20;
+// The most dropped from one player just before the connections close, after the time is up:
+// enough for what a player that is not flooding sent since the last round.
+constexpr std::size_t DROPPED_AT_CLOSE = RECEIVE_AREA;
 
 // Drops the player's buffered input and what its socket holds, in pieces no larger than its
 // receive limit, so that the stop keeps the bound serving keeps. True when the socket holds no
-// more input (or cannot be read); false when it still may after DROPPED_PER_ROUND.
-bool DropInput(NetSocket& endpoint) {
+// more input (or cannot be read); false when it still may after `most` bytes.
+bool DropInput(NetSocket& endpoint, std::size_t most) {
     std::size_t dropped = 0;
     for (;;) {
         endpoint.Discard(endpoint.BufferedBytes());
-        if (dropped >= DROPPED_PER_ROUND) {
+        if (dropped >= most) {
             return false;
         }
         if (endpoint.ReceiveAvailable() != 0) {
@@ -37,21 +40,28 @@ bool DropInput(NetSocket& endpoint) {
     }
 }
 
-// Drops the input of every player whose socket reports some (every player when the test
-// fails); true when none of them holds more.
-bool DropReportedInput(ServerState& state) {
+// Drops up to `most` bytes of input from every player whose socket reports some (every player
+// when the test fails), until the deadline; true when none of them holds more.
+bool DropReportedInput(ServerState& state, std::size_t most, SteadyClock::time_point deadline) {
     std::vector<ReportedPlayer> reported;
-    bool drained = true;
-    if (!state.registry.Activity().Reported(reported)) {
-        for (const auto& [id, endpoint] : state.registry) {
-            drained = DropInput(*endpoint) && drained;
+    std::vector<PlayerId> visits;
+    if (state.registry.Activity().Reported(reported)) {
+        for (const ReportedPlayer& player : reported) {
+            visits.push_back(player.id);
         }
-        return drained;
+    } else {
+        for (const auto& [id, endpoint] : state.registry) {
+            visits.push_back(id);
+        }
     }
-    for (const ReportedPlayer& player : reported) {
-        const auto entry = state.registry.find(player.id);
+    bool drained = true;
+    for (const PlayerId id : visits) {
+        if (SteadyClock::now() >= deadline) {
+            return false;
+        }
+        const auto entry = state.registry.find(id);
         if (entry != state.registry.end()) {
-            drained = DropInput(*entry->second) && drained;
+            drained = DropInput(*entry->second, most) && drained;
         }
     }
     return drained;
@@ -66,9 +76,13 @@ void StopServing(ServerState& state) {
     const auto deadline = SteadyClock::now() + STOP_LIMIT;
     for (;;) {
         FlushPlayerOutput(state);
-        const bool inputDrained = DropReportedInput(state);
-        if ((inputDrained && state.registry.Activity().keptOutput.Empty()) ||
-            SteadyClock::now() >= deadline) {
+        const bool inputDrained = DropReportedInput(state, DROPPED_PER_ROUND, deadline);
+        if (inputDrained && state.registry.Activity().keptOutput.Empty()) {
+            break;
+        }
+        if (SteadyClock::now() >= deadline) {
+            // What arrived since each player's last round, unless it keeps flooding.
+            DropReportedInput(state, DROPPED_AT_CLOSE, SteadyClock::time_point::max());
             break;
         }
         SleepMilliseconds(STOP_RETRY_MS);

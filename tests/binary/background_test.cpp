@@ -1,5 +1,5 @@
 // The real binary in the background of a terminal with job control, as an interactive shell
-// runs `vor-server --port N &`, and with SIGHUP as a closed terminal or nohup leaves it.
+// runs `vor-server --port N &`, and started with SIGHUP ignored, as nohup starts it.
 
 #include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"

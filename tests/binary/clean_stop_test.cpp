@@ -207,7 +207,11 @@ TEST(CleanStopFlood, KeepsItsBoundsAndItsTimeWhileAPlayerFloods) {
     EXPECT_TRUE(std::regex_search(flooderLine, std::regex("in [1-9]"))) << flooderLine;
 
     const long before = server->ResidentKilobytes();
-    ASSERT_GT(before, 0);
+    if (before <= 0) {
+        floodDone = true;
+        flood.join();
+        FAIL() << "the server's resident memory cannot be read";
+    }
     server->Signal(SIGTERM);
     const auto signalled = std::chrono::steady_clock::now();
     std::vector<std::uint8_t> bytes;

@@ -15,20 +15,49 @@ std::vector<std::uint8_t> Digits(unsigned number) {
     return std::vector<std::uint8_t>(text.begin(), text.end());
 }
 
-// The value as the operator sees it: up to the first NUL, control bytes as \xNN.
+// The length of the well-formed UTF-8 character at `at`, before `end`, or 0 when there is none
+// there or it is a C1 control (U+0080 to U+009F).
+std::size_t CharacterLength(const std::vector<std::uint8_t>& bytes, std::size_t at,
+                            std::size_t end) {
+    const std::uint8_t lead = bytes[at];
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > end) {
+        return 0;
+    }
+    std::uint32_t code = lead & (0x7Fu >> length);
+    for (std::size_t next = at + 1; next < at + length; ++next) {
+        if ((bytes[next] >> 6) != 2) {
+            return 0;
+        }
+        code = (code << 6) | (bytes[next] & 0x3Fu);
+    }
+    // Below these a character is overlong, or for two bytes a C1 control.
+    const std::uint32_t lowest = length == 2 ? 0xA0 : length == 3 ? 0x800 : 0x10000;
+    const bool surrogate = (code >> 11) == 0x1B;
+    return code < lowest || code > 0x10FFFF || surrogate ? 0 : length;
+}
+
+// The value as the operator sees it: up to the first NUL, every byte that is a control byte or
+// not part of a well-formed, printable UTF-8 character as \xNN.
 std::string Displayed(const std::vector<std::uint8_t>& value) {
     static const char hex[] = "0123456789abcdef";
+    const std::size_t end =
+        static_cast<std::size_t>(std::find(value.begin(), value.end(), 0) - value.begin());
     std::string text;
-    for (const std::uint8_t byte : value) {
-        if (byte == 0) {
-            break;
-        }
-        if (byte < 0x20 || byte == 0x7F) {
+    for (std::size_t at = 0; at < end;) {
+        const std::uint8_t byte = value[at];
+        if (byte >= 0x20 && byte != 0x7F && byte < 0x80) {
+            text += static_cast<char>(byte);
+            ++at;
+        } else if (const std::size_t length = byte < 0x80 ? 0 : CharacterLength(value, at, end)) {
+            text.append(value.begin() + static_cast<std::ptrdiff_t>(at),
+                        value.begin() + static_cast<std::ptrdiff_t>(at + length));
+            at += length;
+        } else {
             text += "\\x";
             text += hex[byte >> 4];
             text += hex[byte & 15];
-        } else {
-            text += static_cast<char>(byte);
+            ++at;
         }
     }
     return text;

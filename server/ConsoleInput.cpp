@@ -1,13 +1,35 @@
 #include "server/ConsoleInput.h"
 
+#include "net/ProcessSetup.h"
+#include "sync/Clock.h"
+
+namespace {
+
+// How often a read that fails while the server runs in the background of its shell is tried
+// again; it succeeds once the operator brings the server to the foreground.
+constexpr unsigned BACKGROUND_RETRY_MS = 200;
+
+}  // namespace
+
 std::optional<std::string> ReadConsoleLine(std::FILE* in) {
     std::string line;
-    int c;
-    while ((c = std::fgetc(in)) != EOF && c != '\n') {
-        line += static_cast<char>(c);
+    for (;;) {
+        const int c = std::fgetc(in);
+        if (c == '\n') {
+            return line;
+        }
+        if (c != EOF) {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (std::ferror(in) && ConsoleReadFailedInBackground()) {
+            std::clearerr(in);
+            SleepMilliseconds(BACKGROUND_RETRY_MS);
+            continue;
+        }
+        if (line.empty()) {
+            return std::nullopt;
+        }
+        return line;
     }
-    if (c == EOF && line.empty()) {
-        return std::nullopt;
-    }
-    return line;
 }

@@ -85,5 +85,10 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
     // From the moment the listening line is out, a stop request ends the serving cleanly.
     CatchStopRequests();
     ConsolePrint(out, "Done. Created a listing socket at port %u.\n\n", portNumber);
+    state.statistics.startedAt = SteadyClock::now();
+    if (!options.askOperator && options.port == 0) {
+        ConsolePrint(out, "The system chose port %u.\n",
+                     static_cast<unsigned>(state.listener.LocalPort()));
+    }
     return Serve(state, options, in);
 }

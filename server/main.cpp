@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
             break;
     }
     IgnoreBrokenPipeSignal();
+    KeepRunningInBackground();
     RaiseDescriptorLimit();
     return RunServer(serverState, options, stdin, stdout, stderr);
 }

@@ -1,5 +1,6 @@
 #include "net/ProcessSetup.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <sys/resource.h>
 
@@ -13,6 +14,17 @@ void RaiseDescriptorLimit() {
         limit.rlim_cur = limit.rlim_max;
         setrlimit(RLIMIT_NOFILE, &limit);
     }
+}
+
+// A stopped server would stop serving its players: reads of the terminal from the background
+// fail with EIO instead (SIGTTIN), and writes go through (SIGTTOU, with `stty tostop`).
+void KeepRunningInBackground() {
+    signal(SIGTTIN, SIG_IGN);
+    signal(SIGTTOU, SIG_IGN);
+}
+
+bool ConsoleReadFailedInBackground() {
+    return errno == EIO;
 }
 
 // Output is written as it is on this platform.

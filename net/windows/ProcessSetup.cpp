@@ -12,6 +12,13 @@ void IgnoreBrokenPipeSignal() {}
 // the 65534 player ids.
 void RaiseDescriptorLimit() {}
 
+// A console program in Windows is never stopped for reading or writing its console.
+void KeepRunningInBackground() {}
+
+bool ConsoleReadFailedInBackground() {
+    return false;
+}
+
 // In text mode the C runtime writes "\r\n" for every "\n". The console shows both alike, but a
 // program that reads the server through a pipe would see other text than on Linux.
 void WritePlainLineEnds() {

@@ -30,6 +30,12 @@ void CatchStopRequests() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A closed terminal stops the server cleanly too, unless it was started to outlive its
+    // terminal (nohup), which leaves SIGHUP ignored.
+    struct sigaction hangup {};
+    if (sigaction(SIGHUP, nullptr, &hangup) == 0 && hangup.sa_handler != SIG_IGN) {
+        sigaction(SIGHUP, &action, nullptr);
+    }
 }
 
 bool StopRequested() {

@@ -1,5 +1,5 @@
-// Stopping the real binary cleanly: by SIGTERM, SIGINT or the console's quit, with players
-// that are still owed frames.
+// Stopping the real binary cleanly: by SIGTERM, SIGINT, SIGHUP or the console's quit, with
+// players that are still owed frames, and with a player flooding it while it stops.
 
 #include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
@@ -11,7 +11,11 @@
 
 #include <signal.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <regex>
+#include <thread>
 
 namespace {
 
@@ -20,7 +24,7 @@ constexpr int SENDERS = 24;
 constexpr int FRAMES_PER_SENDER = 12;
 constexpr std::uint16_t RECEIVER_ID = 2;
 
-enum class StopBy { Terminate, Interrupt, QuitCommand };
+enum class StopBy { Terminate, Interrupt, Hangup, QuitCommand };
 
 // A server run through another command (VOR_SERVER_COMMAND, such as wine) gets POSIX signals
 // only as that command passes them on.
@@ -46,28 +50,26 @@ std::string KeptOutputOf(ServerProcess& server, std::uint16_t id) {
     return at == std::string::npos ? "" : output.substr(at, output.find('\n', at) - at);
 }
 
-// Every client reads all the frames it was owed and then an orderly end of its stream.
-TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
-    if (GetParam() != StopBy::QuitCommand && !ServerProcess::IsNative()) {
-        GTEST_SKIP() << SIGNALS_NEED_NATIVE_SERVER;
-    }
-    std::uint16_t port = 0;
-    auto server = StartOnPort({}, port);
-    ASSERT_NE(server, nullptr);
-    // A receiver that reads nothing until the stop, with a small window, so that the server
-    // keeps output for it.
-    LoopbackClient receiver(port, LoopbackClient::Window::Narrow);
-    ASSERT_TRUE(receiver.Connected());
-    ASSERT_TRUE(server->WaitForOutput(ConnectionLine(RECEIVER_ID), WAIT_MS));
+// A receiver that reads nothing until the stop, with a small window so that the server keeps
+// output for it, and SENDERS players that have sent it FRAMES_PER_SENDER numbered frames each,
+// every one of them relayed.
+struct OwedFrames {
+    std::unique_ptr<LoopbackClient> receiver;
     std::vector<std::unique_ptr<LoopbackClient>> senders;
+};
+
+void OweFrames(ServerProcess& server, std::uint16_t port, OwedFrames& owed) {
+    owed.receiver = std::make_unique<LoopbackClient>(port, LoopbackClient::Window::Narrow);
+    ASSERT_TRUE(owed.receiver->Connected());
+    ASSERT_TRUE(server.WaitForOutput(ConnectionLine(RECEIVER_ID), WAIT_MS));
     for (int sender = 0; sender < SENDERS; ++sender) {
         const auto id = static_cast<std::uint16_t>(RECEIVER_ID + 1 + sender);
-        senders.push_back(std::make_unique<LoopbackClient>(port));
-        ASSERT_EQ(senders.back()->ReadGreeting(WAIT_MS), id);
+        owed.senders.push_back(std::make_unique<LoopbackClient>(port));
+        ASSERT_EQ(owed.senders.back()->ReadGreeting(WAIT_MS), id);
     }
     for (int sequence = 0; sequence < FRAMES_PER_SENDER; ++sequence) {
         for (int sender = 0; sender < SENDERS; ++sender) {
-            ASSERT_TRUE(senders[static_cast<std::size_t>(sender)]->SendBytes(
+            ASSERT_TRUE(owed.senders[static_cast<std::size_t>(sender)]->SendBytes(
                 NumberedFrame(7, RECEIVER_ID, static_cast<std::uint8_t>(sender),
                               static_cast<std::uint16_t>(sequence))));
         }
@@ -77,26 +79,16 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
     std::string receiverLine;
     for (int tries = 0; tries < 100 && receiverLine.find(allRelayed) == std::string::npos;
          ++tries) {
-        receiverLine = KeptOutputOf(*server, RECEIVER_ID);
+        receiverLine = KeptOutputOf(server, RECEIVER_ID);
     }
     ASSERT_NE(receiverLine.find(allRelayed), std::string::npos) << receiverLine;
     EXPECT_TRUE(std::regex_search(receiverLine, std::regex("output kept [1-9][0-9]* bytes")))
         << "the test needs output kept for the receiver: " << receiverLine;
+}
 
-    switch (GetParam()) {
-        case StopBy::Terminate:
-            server->Signal(SIGTERM);
-            break;
-        case StopBy::Interrupt:
-            server->Signal(SIGINT);
-            break;
-        case StopBy::QuitCommand:
-            server->WriteInput("quit\n");
-            break;
-    }
-    bool ended = false;
-    bool inOrder = false;
-    std::vector<std::uint8_t> bytes = receiver.ReadUntilClosed(WAIT_MS, ended, &inOrder);
+// What the receiver read up to the end of its stream: the greeting and every owed frame, whole
+// and in order from each sender, then an orderly end.
+void ExpectEverythingOwed(std::vector<std::uint8_t> bytes, bool ended, bool inOrder) {
     EXPECT_TRUE(ended);
     EXPECT_TRUE(inOrder) << "the connection was reset";
     std::vector<Frame> frames = TakeWholeFrames(bytes);
@@ -109,7 +101,39 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
         ASSERT_LT(numbers.sender, SENDERS);
         EXPECT_EQ(numbers.sequence, next[numbers.sender]++);
     }
-    for (auto& sender : senders) {
+}
+
+// Every client reads all the frames it was owed and then an orderly end of its stream.
+TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
+    if (GetParam() != StopBy::QuitCommand && !ServerProcess::IsNative()) {
+        GTEST_SKIP() << SIGNALS_NEED_NATIVE_SERVER;
+    }
+    std::uint16_t port = 0;
+    auto server = StartOnPort({}, port);
+    ASSERT_NE(server, nullptr);
+    OwedFrames owed;
+    OweFrames(*server, port, owed);
+    ASSERT_FALSE(HasFatalFailure());
+
+    switch (GetParam()) {
+        case StopBy::Terminate:
+            server->Signal(SIGTERM);
+            break;
+        case StopBy::Interrupt:
+            server->Signal(SIGINT);
+            break;
+        case StopBy::Hangup:
+            server->Signal(SIGHUP);
+            break;
+        case StopBy::QuitCommand:
+            server->WriteInput("quit\n");
+            break;
+    }
+    bool ended = false;
+    bool inOrder = false;
+    std::vector<std::uint8_t> bytes = owed.receiver->ReadUntilClosed(WAIT_MS, ended, &inOrder);
+    ExpectEverythingOwed(std::move(bytes), ended, inOrder);
+    for (auto& sender : owed.senders) {
         EXPECT_TRUE(sender->ClosedByPeer(WAIT_MS));
     }
     EXPECT_EQ(server->WaitForExit(WAIT_MS), 0);
@@ -119,7 +143,7 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ways, CleanStop,
-                         ::testing::Values(StopBy::Terminate, StopBy::Interrupt,
+                         ::testing::Values(StopBy::Terminate, StopBy::Interrupt, StopBy::Hangup,
                                            StopBy::QuitCommand),
                          [](const ::testing::TestParamInfo<StopBy>& param) {
                              switch (param.param) {
@@ -127,11 +151,93 @@ INSTANTIATE_TEST_SUITE_P(Ways, CleanStop,
                                      return "SIGTERM";
                                  case StopBy::Interrupt:
                                      return "SIGINT";
+                                 case StopBy::Hangup:
+                                     return "SIGHUP";
                                  case StopBy::QuitCommand:
                                      return "Quit";
                              }
                              return "Unknown";
                          });
+
+// A player that floods the server as fast as loopback takes it while the server stops: the stop
+// keeps serving's bounds on memory, ends within its second, and the others' frames arrive whole.
+TEST(CleanStopFlood, KeepsItsBoundsAndItsTimeWhileAPlayerFloods) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << SIGNALS_NEED_NATIVE_SERVER;
+    }
+    // Well above what the stop holds (the receiver's kept output, 64 KiB of input per player),
+    // well below what taking a flood without its bound holds within the time.
+    constexpr long GROWTH_BOUND_KB = 8 * 1024;
+    // The stop's second and the exit, with the margin of a loaded machine.
+    constexpr auto STOP_BOUND = std::chrono::seconds(8);
+    constexpr std::uint16_t NOBODY = 60000;
+    std::uint16_t port = 0;
+    auto server = StartOnPort({}, port);
+    ASSERT_NE(server, nullptr);
+    OwedFrames owed;
+    OweFrames(*server, port, owed);
+    ASSERT_FALSE(HasFatalFailure());
+    const auto flooderId = static_cast<std::uint16_t>(RECEIVER_ID + 1 + SENDERS);
+    LoopbackClient flooder(port);
+    ASSERT_EQ(flooder.ReadGreeting(WAIT_MS), flooderId);
+
+    std::atomic<bool> floodDone{false};
+    std::thread flood([&] {
+        const std::vector<std::uint8_t> frame = EncodeTestFrame(9, NOBODY, std::string(255, 'f'));
+        std::vector<std::uint8_t> batch;
+        for (int copy = 0; copy < 256; ++copy) {
+            batch.insert(batch.end(), frame.begin(), frame.end());
+        }
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        std::size_t offset = 0;
+        while (!floodDone && std::chrono::steady_clock::now() < until) {
+            const long sent = flooder.SendWithin(batch.data() + offset, batch.size() - offset, 50);
+            if (sent < 0) {
+                break;
+            }
+            offset = (offset + static_cast<std::size_t>(sent)) % batch.size();
+        }
+    });
+    // The server is taking the flood in once it counts messages from the flooder.
+    std::string flooderLine;
+    for (int tries = 0; tries < 100 && !std::regex_search(flooderLine, std::regex("in [1-9]"));
+         ++tries) {
+        flooderLine = KeptOutputOf(*server, flooderId);
+    }
+    EXPECT_TRUE(std::regex_search(flooderLine, std::regex("in [1-9]"))) << flooderLine;
+
+    const long before = server->ResidentKilobytes();
+    if (before <= 0) {
+        floodDone = true;
+        flood.join();
+        FAIL() << "the server's resident memory cannot be read";
+    }
+    server->Signal(SIGTERM);
+    const auto signalled = std::chrono::steady_clock::now();
+    std::vector<std::uint8_t> bytes;
+    bool ended = false;
+    bool inOrder = false;
+    std::thread receiving(
+        [&] { bytes = owed.receiver->ReadUntilClosed(WAIT_MS, ended, &inOrder); });
+    long peak = before;
+    std::optional<int> status;
+    while (!(status = server->WaitForExit(20)) &&
+           std::chrono::steady_clock::now() - signalled < STOP_BOUND) {
+        peak = std::max(peak, server->ResidentKilobytes());
+        // Past the bound the fault is shown; the flood stops before it costs the machine more.
+        if (peak - before >= GROWTH_BOUND_KB) {
+            break;
+        }
+    }
+    floodDone = true;
+    flood.join();
+    receiving.join();
+
+    EXPECT_EQ(status, 0) << "the stop outlasted its time while a player flooded";
+    EXPECT_LT(peak - before, GROWTH_BOUND_KB) << "resident memory grew from " << before << " KiB";
+    ExpectEverythingOwed(std::move(bytes), ended, inOrder);
+    EXPECT_TRUE(server->Output().ends_with("Server stopped.\n"));
+}
 
 TEST(CleanStopIdle, StopsAtOnceWithNoPlayersAndFreesThePort) {
     if (!ServerProcess::IsNative()) {

@@ -1,5 +1,6 @@
 // The real binary started with command-line options instead of the dialogue.
 
+#include "protocol/DecimalNumber.h"
 #include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
@@ -66,6 +67,24 @@ TEST(CommandLine, BindListensOnTheOneAddressOnly) {
     auto server = StartOnPort({"--bind", "127.0.0.1"}, port);
     ASSERT_NE(server, nullptr);
     LoopbackClient client(port);
+    ASSERT_TRUE(client.Connected());
+    EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
+}
+
+// The listening line echoes 0 as given; the next line names the port the system chose, and the
+// server serves there.
+TEST(CommandLine, PortZeroSaysWhichPortTheSystemChose) {
+    ServerProcess server({}, {"--port", "0", "--bind", "127.0.0.1"});
+    const std::string listening = CommandLineTranscript("0") + "The system chose port ";
+    ASSERT_TRUE(server.WaitForOutput(listening, WAIT_MS)) << server.Output();
+    const std::size_t end = listening.size();
+    ASSERT_TRUE(server.WaitForOutputSize(end + 2, WAIT_MS).find(".\n", end) != std::string::npos);
+    const std::string output = server.Output();
+    ASSERT_TRUE(output.ends_with(".\n")) << output;
+    const std::string portText = output.substr(end, output.size() - 2 - end);
+    std::uint64_t port = 0;
+    ASSERT_TRUE(ParseDecimal(portText, 65535, port) && port != 0) << output;
+    LoopbackClient client(static_cast<std::uint16_t>(port));
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);
 }

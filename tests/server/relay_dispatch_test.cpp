@@ -106,11 +106,12 @@ TEST_F(RelayDispatch, ValueIsRelayedWholeButShownUpToItsFirstNul) {
     EXPECT_EQ(Player(4).ReadFrame(), (Frame{7, 0, value}));
 }
 
-TEST_F(RelayDispatch, ControlBytesAreShownEscapedButRelayedRaw) {
-    const std::string value = "x\x1b[2J\ty\x7f\x80";
+TEST_F(RelayDispatch, ControlAndNonUtf8BytesAreShownEscapedButRelayedRaw) {
+    // Ends with a lone continuation byte, UTF-8 "é", and a sequence cut short.
+    const std::string value = "x\x1b[2J\ty\x7f\x80\xc3\xa9\xe2\x82";
     ASSERT_TRUE(relay.Deliver(Player(3), 3, 7, BROADCAST_ID, value));
     relay.RunPass();
-    EXPECT_EQ(relay.NewConsole(), Shown(7, 3, "x\\x1b[2J\\x09y\\x7f\x80", 9));
+    EXPECT_EQ(relay.NewConsole(), Shown(7, 3, "x\\x1b[2J\\x09y\\x7f\\x80\xc3\xa9\\xe2\\x82", 13));
     EXPECT_EQ(Player(2).ReadFrame(), (Frame{7, 0, value}));
 }
 

@@ -107,5 +107,5 @@ TEST(DescribeFrame, EscapesControlBytesAndShowsTheLength) {
     frame.id = 7;
     frame.target = 4;
     frame.value = std::string("a\tb\0c\x7f\xe9", 7);
-    EXPECT_EQ(DescribeFrame(frame), "id 7 target 4 length 7: a\\x09b\\x00c\\x7f\xe9");
+    EXPECT_EQ(DescribeFrame(frame), "id 7 target 4 length 7: a\\x09b\\x00c\\x7f\\xe9");
 }

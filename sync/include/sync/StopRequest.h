@@ -1,8 +1,9 @@
 #pragma once
 
-// Turns the requests to end the process that an operator or a service manager makes (SIGINT and
-// SIGTERM; Ctrl+C, Ctrl+Break and closing the console on Windows) into a flag that the main
-// loop reads, so that it can stop cleanly after its current pass.
+// Turns the requests to end the process that an operator or a service manager makes (SIGINT,
+// SIGTERM and SIGHUP, unless SIGHUP was ignored at start as nohup does; Ctrl+C, Ctrl+Break and
+// closing the console on Windows) into a flag that the main loop reads, so that it can stop
+// cleanly after its current pass.
 void CatchStopRequests();
 bool StopRequested();
 // Has `notify` called after each stop request is noted (null: nothing), from the signal handler

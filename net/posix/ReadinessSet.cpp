@@ -1,7 +1,6 @@
 #include "net/ReadinessSet.h"
 
 #include "net/NetSocket.h"
-#include "net/WakeSignal.h"
 
 #include <sys/epoll.h>
 #include <unistd.h>
@@ -66,22 +65,6 @@ int ReadinessSet::LeaveHandle(sockets::SocketHandle sock) {
     }
     --members;
     return 0;
-}
-
-int ReadinessSet::Join(const NetSocket& endpoint, std::uint32_t key) {
-    return endpoint.IsOpen() ? JoinHandle(endpoint.sock, key) : 1;
-}
-
-int ReadinessSet::Join(const WakeSignal& signal, std::uint32_t key) {
-    return signal.IsOpen() ? JoinHandle(signal.channel.readEnd, key) : 1;
-}
-
-int ReadinessSet::Leave(const NetSocket& endpoint) {
-    return endpoint.IsOpen() ? LeaveHandle(endpoint.sock) : 1;
-}
-
-int ReadinessSet::Leave(const WakeSignal& signal) {
-    return signal.IsOpen() ? LeaveHandle(signal.channel.readEnd) : 1;
 }
 
 int ReadinessSet::WatchRoom(const NetSocket& endpoint, std::uint32_t key, bool watch) {

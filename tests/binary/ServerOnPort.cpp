@@ -1,6 +1,9 @@
 #include "tests/binary/ServerOnPort.h"
 
 #include "tests/binary/ConsoleText.h"
+#include "tests/binary/RelayScene.h"
+
+#include <gtest/gtest.h>
 
 std::string CommandLineTranscript(const std::string& portText) {
     return std::string(BANNER) + "Done. Created a listing socket at port " + portText + ".\n\n";
@@ -15,4 +18,12 @@ std::unique_ptr<ServerProcess> StartOnPort(const std::vector<std::string>& argum
         return nullptr;
     }
     return server;
+}
+
+std::unique_ptr<LoopbackClient> JoinAs(ServerProcess& server, std::uint16_t port,
+                                       std::uint16_t expectedId) {
+    auto client = std::make_unique<LoopbackClient>(port);
+    EXPECT_EQ(client->ReadGreeting(WAIT_MS), expectedId);
+    EXPECT_TRUE(server.WaitForOutput(ConnectionLine(expectedId), WAIT_MS));
+    return client;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "testing/LoopbackClient.h"
 #include "tests/support/ServerProcess.h"
 
 #include <cstdint>
@@ -14,3 +15,8 @@ std::string CommandLineTranscript(const std::string& portText);
 // the console is the banner and the listening line; null when it is not.
 std::unique_ptr<ServerProcess> StartOnPort(const std::vector<std::string>& arguments,
                                            std::uint16_t& port);
+
+// Connects a client to `server` on `port` and checks, failing the test otherwise, that it is
+// greeted as `expectedId` and that the console announces it.
+std::unique_ptr<LoopbackClient> JoinAs(ServerProcess& server, std::uint16_t port,
+                                       std::uint16_t expectedId);

@@ -22,10 +22,7 @@ protected:
     }
 
     std::unique_ptr<LoopbackClient> Join(std::uint16_t expectedId) {
-        auto client = std::make_unique<LoopbackClient>(port);
-        EXPECT_EQ(client->ReadGreeting(WAIT_MS), expectedId);
-        EXPECT_TRUE(server->WaitForOutput(ConnectionLine(expectedId), WAIT_MS));
-        return client;
+        return JoinAs(*server, port, expectedId);
     }
 
     // Types `command` and returns the console's next `lines` lines.

@@ -27,6 +27,22 @@ bool IsDottedAddress(std::string_view text) {
     return true;
 }
 
+// "ADDRESS:PORT" or a port alone, which means 127.0.0.1.
+bool ParseMetricsAddress(std::string_view text, ServerOptions& options) {
+    const std::size_t colon = text.rfind(':');
+    const std::string_view address =
+        colon == std::string_view::npos ? std::string_view("127.0.0.1") : text.substr(0, colon);
+    const std::string_view portText =
+        colon == std::string_view::npos ? text : text.substr(colon + 1);
+    std::uint64_t port = 0;
+    if (!IsDottedAddress(address) || !ParseDecimal(portText, MAX_PORT, port)) {
+        return false;
+    }
+    options.metricsAddress = address;
+    options.metricsPort = static_cast<std::uint16_t>(port);
+    return true;
+}
+
 bool ParseCount(std::string_view text, std::uint64_t smallest, std::uint64_t largest,
                 std::uint32_t& count) {
     std::uint64_t value = 0;
@@ -80,7 +96,7 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
             continue;
         }
         if (name != "--port" && name != "--bind" && name != "--max-players" &&
-            name != "--max-per-address") {
+            name != "--max-per-address" && name != "--control" && name != "--metrics") {
             problem = "unknown option '" + std::string(argument) + "'";
             return OptionsResult::Invalid;
         }
@@ -98,6 +114,11 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
         } else if (name == "--bind") {
             valid = IsDottedAddress(value);
             options.bindAddress = value;
+        } else if (name == "--control") {
+            valid = !value.empty();
+            options.controlPath = value;
+        } else if (name == "--metrics") {
+            valid = ParseMetricsAddress(value, options);
         } else if (name == "--max-players") {
             valid = ParseCount(value, 1, MAX_PLAYERS, options.maxPlayers);
         } else {
@@ -117,7 +138,8 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
 
 const char* ServerUsage() {
     return "Usage: vor-server [--port N [--display]] [--bind ADDRESS] [--max-players N]\n"
-           "                  [--max-per-address N] [--fair]\n"
+           "                  [--max-per-address N] [--fair] [--control PATH]\n"
+           "                  [--metrics [ADDRESS:]PORT]\n"
            "Relays the messages of the players that connect to it over TCP.\n"
            "\n"
            "Without --port it asks for the port and whether to show messages addressed to it.\n"
@@ -128,6 +150,11 @@ const char* ServerUsage() {
            "  --max-per-address N  refuse connections from an address that has N players\n"
            "  --fair               start each pass after the player whose message to everybody\n"
            "                       or to the server ended the last one, not at the lowest id\n"
+           "  --control PATH       take the operator's commands, and metrics, one per line on a\n"
+           "                       local socket at PATH, for its owner only (see vor-ctl)\n"
+           "  --metrics [ADDRESS:]PORT\n"
+           "                       serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
+           "                       (ADDRESS 127.0.0.1 when only the port is given)\n"
            "  --help               show this text\n"
            "  --version            show the version\n"
            "\n"

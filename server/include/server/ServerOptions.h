@@ -15,6 +15,11 @@ struct ServerOptions {
     std::uint32_t maxPerAddress = 0;
     // Each pass's dispatch starts after the player whose message ended the last one.
     bool fairTurns = false;
+    // The control socket's path; empty for none.
+    std::string controlPath;
+    // Where the metrics are served; an empty address for nowhere.
+    std::string metricsAddress;
+    std::uint16_t metricsPort = 0;
 };
 
 enum class OptionsResult { Serve, ShowHelp, ShowVersion, Invalid };

@@ -2,6 +2,7 @@
 
 #include "net/NetSocket.h"
 #include "protocol/Frame.h"
+#include "server/OperatorChannels.h"
 #include "server/PlayerRegistry.h"
 #include "server/ServerStatistics.h"
 
@@ -30,4 +31,6 @@ struct ServerState {
     // pass before, instead of at the lowest id.
     bool fairTurns = false;
     PlayerId lastPassEnder = 0;
+    // The control socket and the metrics endpoint, when the options ask for them.
+    OperatorChannels channels;
 };

@@ -29,6 +29,19 @@ std::string Answer(const HttpRequestReader& request, const ServerState& state) {
     return Response("200 OK", "text/plain; version=0.0.4; charset=utf-8", MetricsText(state));
 }
 
+// Takes in and drops what the scraper sent past its request head, up to a bound: closing a
+// socket with input unread resets the connection, and a reset can cost the scraper the answer.
+void DropUnreadInput(NetSocket& connection) {
+    constexpr int MOST_READS = 8;
+    for (int read = 0; read < MOST_READS && connection.ReceiveAvailable() == 0; ++read) {
+        const std::uint32_t buffered = connection.BufferedBytes();
+        if (buffered == 0) {
+            return;
+        }
+        connection.Discard(buffered);
+    }
+}
+
 }  // namespace
 
 int MetricsEndpoint::Open(const std::string& address, std::uint16_t port, std::string& problem) {
@@ -92,7 +105,11 @@ bool MetricsEndpoint::ServeScraper(Scraper& scraper, const ServerState& state,
     }
     if (scraper.answered) {
         const std::size_t before = connection.PendingOutput();
-        if (connection.FlushPending() != 0 || connection.PendingOutput() == 0) {
+        if (connection.FlushPending() != 0) {
+            return false;
+        }
+        if (connection.PendingOutput() == 0) {
+            DropUnreadInput(connection);
             return false;
         }
         if (connection.PendingOutput() < before) {

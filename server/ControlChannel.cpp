@@ -118,9 +118,8 @@ bool ControlChannel::ServeConnection(Connection& connection, ServerState& state,
 }
 
 void ControlChannel::AddWaitedSockets(std::vector<sockets::SocketHandle>& sockets) const {
-    if (listener.IsOpen()) {
-        sockets.push_back(listener.Handle());
-    }
+    const std::vector<sockets::SocketHandle> listening = listener.Handles();
+    sockets.insert(sockets.end(), listening.begin(), listening.end());
     for (const Connection& connection : connections) {
         sockets.push_back(connection.stream->Handle());
     }

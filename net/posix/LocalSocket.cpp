@@ -186,6 +186,13 @@ int LocalListener::Listen(const std::string& socketPath) {
     return 0;
 }
 
+std::vector<sockets::SocketHandle> LocalListener::Handles() const {
+    if (!IsOpen()) {
+        return {};
+    }
+    return {sock};
+}
+
 std::unique_ptr<LocalStream> LocalListener::Accept() {
     if (!IsOpen()) {
         return nullptr;

@@ -1,84 +1,82 @@
 #include "net/LocalSocket.h"
 
-#include "SocketOps.h"
-
-#include <winsock2.h>
-// afunix.h needs the types of winsock2.h.
-#include <afunix.h>
-#include <sddl.h>
 #include <windows.h>
+// sddl.h needs the types of windows.h.
+#include <sddl.h>
 
 #include <climits>
-#include <cstring>
+
+// On Windows the local socket is a named pipe (\\.\pipe\NAME): wine, which runs the Windows
+// build's tests, has no Unix domain sockets. A pipe vanishes with its last handle, so no stale
+// path is ever left behind. Every handle is in "no wait" mode, so that the server's calls
+// return at once.
 
 namespace {
 
-SOCKET Native(sockets::SocketHandle sock) {
-    return static_cast<SOCKET>(sock);
+constexpr std::string_view PIPE_PREFIX = R"(\\.\pipe\)";
+constexpr DWORD PIPE_BUFFER = 64 * 1024;
+// Ends that wait for clients at once, as a listen queue holds them.
+constexpr std::size_t WAITING_ENDS = 8;
+// How long a client waits for a free end when every one is taken.
+constexpr DWORD BUSY_WAIT_MS = 2000;
+
+HANDLE Native(sockets::SocketHandle handle) {
+    return reinterpret_cast<HANDLE>(handle);
 }
 
-bool MakeAddress(const std::string& path, sockaddr_un& address) {
-    address = sockaddr_un{};
-    address.sun_family = AF_UNIX;
-    if (path.empty() || path.size() >= sizeof address.sun_path) {
-        return false;
-    }
-    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-    return true;
+sockets::SocketHandle FromNative(HANDLE handle) {
+    return reinterpret_cast<sockets::SocketHandle>(handle);
 }
 
-// A socket of its own share of the Winsock layer, which CloseSocket gives back.
-SOCKET NewSocket() {
-    sockets::StartLayer();
-    const SOCKET sock = WSASocketW(AF_UNIX, SOCK_STREAM, 0, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
-    if (sock == INVALID_SOCKET) {
-        sockets::StopLayer();
-    }
-    return sock;
+DWORD ClampedLength(std::size_t length) {
+    return length > INT_MAX ? INT_MAX : static_cast<DWORD>(length);
 }
 
-void CloseSocket(SOCKET sock) {
-    closesocket(sock);
-    sockets::StopLayer();
-}
-
-bool SetNonBlocking(SOCKET sock) {
-    u_long enabled = 1;
-    return ioctlsocket(sock, FIONBIO, &enabled) == 0;
-}
-
-bool SomeoneListens(const sockaddr_un& address) {
-    const SOCKET probe = NewSocket();
-    if (probe == INVALID_SOCKET) {
-        return false;
-    }
-    const bool listens =
-        connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    CloseSocket(probe);
-    return listens;
-}
-
-// A socket file is a reparse point; a plain file or folder at the path is somebody else's.
-bool IsSocketFile(const std::string& path) {
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES &&
-           (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-}
-
-// Access for the file's owner and the system only, replacing what the folder would hand down.
-bool RestrictToOwner(const std::string& path) {
+// A new server end of the pipe, readable and writable by its owner and the system only; the
+// first one fails when another process serves the pipe already.
+HANDLE NewInstance(const std::string& path, bool first) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            "D:P(A;;FA;;;OW)(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
-        return false;
+            "D:P(A;;GA;;;OW)(A;;GA;;;SY)", SDDL_REVISION_1, &descriptor, nullptr)) {
+        return INVALID_HANDLE_VALUE;
     }
-    const bool set = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor) != FALSE;
+    SECURITY_ATTRIBUTES security{sizeof(SECURITY_ATTRIBUTES), descriptor, FALSE};
+    const HANDLE pipe = CreateNamedPipeA(
+        path.c_str(), PIPE_ACCESS_DUPLEX | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0),
+        PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_NOWAIT | PIPE_REJECT_REMOTE_CLIENTS,
+        PIPE_UNLIMITED_INSTANCES, PIPE_BUFFER, PIPE_BUFFER, 0, &security);
     LocalFree(descriptor);
-    return set;
+    return pipe;
 }
 
-int ClampedLength(std::size_t length) {
-    return length > INT_MAX ? INT_MAX : static_cast<int>(length);
+// True when some process serves the pipe, whether or not one of its ends is free.
+bool PipeExists(const std::string& path) {
+    return WaitNamedPipeA(path.c_str(), 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+}
+
+// "No wait" asks only whether a client has connected to this end. False when none has; an end
+// whose client came and went is made ready for the next one.
+bool ClientConnected(HANDLE end) {
+    if (ConnectNamedPipe(end, nullptr)) {
+        return true;
+    }
+    const DWORD error = GetLastError();
+    if (error == ERROR_NO_DATA) {
+        DisconnectNamedPipe(end);
+    }
+    return error == ERROR_PIPE_CONNECTED;
+}
+
+std::string LastErrorText() {
+    const DWORD error = GetLastError();
+    char text[256] = {};
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                  nullptr, error, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' ||
+                          text[length - 1] == ' ' || text[length - 1] == '.')) {
+        --length;
+    }
+    return length == 0 ? "error " + std::to_string(error) : std::string(text, length);
 }
 
 }  // namespace
@@ -89,19 +87,21 @@ LocalStream::~LocalStream() {
 
 int LocalStream::Connect(const std::string& path) {
     Close();
-    sockaddr_un address;
-    if (!MakeAddress(path, address)) {
+    const auto open = [&] {
+        return CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    };
+    HANDLE pipe = open();
+    if (pipe == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PIPE_BUSY &&
+        WaitNamedPipeA(path.c_str(), BUSY_WAIT_MS)) {
+        pipe = open();
+    }
+    if (pipe == INVALID_HANDLE_VALUE) {
         return 1;
     }
-    const SOCKET created = NewSocket();
-    if (created == INVALID_SOCKET) {
-        return 1;
-    }
-    if (connect(created, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-        CloseSocket(created);
-        return 1;
-    }
-    sock = static_cast<sockets::SocketHandle>(created);
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    SetNamedPipeHandleState(pipe, &mode, nullptr, nullptr);
+    sock = FromNative(pipe);
     return 0;
 }
 
@@ -109,49 +109,54 @@ LocalIo LocalStream::Receive(void* data, std::size_t capacity, int waitMs) {
     if (!IsOpen()) {
         return LocalIo{0, LocalIoStatus::Failed};
     }
-    WSAPOLLFD watched{Native(sock), POLLRDNORM, 0};
-    const int ready = WSAPoll(&watched, 1, waitMs);
-    if (ready < 0) {
-        return LocalIo{0, LocalIoStatus::Failed};
+    // A pipe has no wait for input beside others; the client's wait looks again now and then.
+    constexpr DWORD LOOK_AGAIN_MS = 10;
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(waitMs);
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(Native(sock), nullptr, 0, nullptr, &available, nullptr)) {
+            const DWORD error = GetLastError();
+            return LocalIo{0, error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED
+                                  ? LocalIoStatus::Closed
+                                  : LocalIoStatus::Failed};
+        }
+        if (available > 0) {
+            DWORD received = 0;
+            if (!ReadFile(Native(sock), data,
+                          ClampedLength(capacity < available ? capacity : available), &received,
+                          nullptr)) {
+                return LocalIo{0, LocalIoStatus::Failed};
+            }
+            return LocalIo{received, LocalIoStatus::Done};
+        }
+        if (GetTickCount64() >= deadline) {
+            return LocalIo{0, LocalIoStatus::WouldBlock};
+        }
+        Sleep(LOOK_AGAIN_MS);
     }
-    if (ready == 0) {
-        return LocalIo{0, LocalIoStatus::WouldBlock};
-    }
-    const int received = recv(Native(sock), static_cast<char*>(data), ClampedLength(capacity), 0);
-    if (received > 0) {
-        return LocalIo{static_cast<std::size_t>(received), LocalIoStatus::Done};
-    }
-    if (received == 0) {
-        return LocalIo{0, LocalIoStatus::Closed};
-    }
-    const int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
-        return LocalIo{0, LocalIoStatus::WouldBlock};
-    }
-    return LocalIo{0, error == WSAECONNRESET || error == WSAECONNABORTED ? LocalIoStatus::Closed
-                                                                         : LocalIoStatus::Failed};
 }
 
 LocalIo LocalStream::Send(const void* data, std::size_t length) {
     if (!IsOpen()) {
         return LocalIo{0, LocalIoStatus::Failed};
     }
-    // A connecting end blocks; the few bytes of a command line go at once.
-    const int sent = send(Native(sock), static_cast<const char*>(data), ClampedLength(length), 0);
-    if (sent >= 0) {
-        return LocalIo{static_cast<std::size_t>(sent), LocalIoStatus::Done};
+    DWORD sent = 0;
+    if (!WriteFile(Native(sock), data, ClampedLength(length), &sent, nullptr)) {
+        const DWORD error = GetLastError();
+        return LocalIo{0, error == ERROR_NO_DATA || error == ERROR_BROKEN_PIPE ||
+                                  error == ERROR_PIPE_NOT_CONNECTED
+                              ? LocalIoStatus::Closed
+                              : LocalIoStatus::Failed};
     }
-    const int error = WSAGetLastError();
-    if (error == WSAEWOULDBLOCK) {
+    if (sent == 0 && length > 0) {
         return LocalIo{0, LocalIoStatus::WouldBlock};
     }
-    return LocalIo{0, error == WSAECONNRESET || error == WSAECONNABORTED ? LocalIoStatus::Closed
-                                                                         : LocalIoStatus::Failed};
+    return LocalIo{sent, LocalIoStatus::Done};
 }
 
 void LocalStream::Close() {
     if (IsOpen()) {
-        CloseSocket(Native(sock));
+        CloseHandle(Native(sock));
         sock = sockets::INVALID_SOCKET_HANDLE;
     }
 }
@@ -160,72 +165,80 @@ LocalListener::~LocalListener() {
     Close();
 }
 
-int LocalListener::Listen(const std::string& socketPath) {
+int LocalListener::Listen(const std::string& pipePath) {
     Close();
     failure.clear();
-    sockaddr_un address;
-    if (!MakeAddress(socketPath, address)) {
-        failure = "the path '" + socketPath + "' is empty or too long for a socket";
+    if (!pipePath.starts_with(PIPE_PREFIX) || pipePath.size() == PIPE_PREFIX.size()) {
+        failure = "'" + pipePath + "' is not a pipe name of the form \\\\.\\pipe\\NAME";
         return 1;
     }
-    const SOCKET created = NewSocket();
-    if (created == INVALID_SOCKET) {
-        failure = "socket: " + sockets::LastErrorText();
+    const HANDLE pipe = PipeExists(pipePath) ? INVALID_HANDLE_VALUE : NewInstance(pipePath, true);
+    if (pipe == INVALID_HANDLE_VALUE) {
+        failure = PipeExists(pipePath) || GetLastError() == ERROR_ACCESS_DENIED
+                      ? "a running server already listens at '" + pipePath + "'"
+                      : "cannot listen at '" + pipePath + "': " + LastErrorText();
         return 1;
     }
-    const auto bindAt = [&] {
-        return bind(created, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-    };
-    bool bound = bindAt();
-    if (!bound && WSAGetLastError() == WSAEADDRINUSE) {
-        if (SomeoneListens(address)) {
-            failure = "a running server already listens at '" + socketPath + "'";
-        } else if (!IsSocketFile(socketPath)) {
-            failure = "'" + socketPath + "' exists and is not a socket";
-        } else {
-            // Left behind by a server that did not stop cleanly.
-            DeleteFileA(socketPath.c_str());
-            bound = bindAt();
+    sock = FromNative(pipe);
+    path = pipePath;
+    while (waitingEnds.size() + 1 < WAITING_ENDS) {
+        const HANDLE end = NewInstance(path, false);
+        if (end == INVALID_HANDLE_VALUE) {
+            break;
         }
+        waitingEnds.push_back(FromNative(end));
     }
-    if (!bound || !RestrictToOwner(socketPath) || listen(created, 8) != 0 ||
-        !SetNonBlocking(created)) {
-        if (failure.empty()) {
-            failure = "cannot listen at '" + socketPath + "': " + sockets::LastErrorText();
-        }
-        if (bound) {
-            DeleteFileA(socketPath.c_str());
-        }
-        CloseSocket(created);
-        return 1;
-    }
-    sock = static_cast<sockets::SocketHandle>(created);
-    path = socketPath;
     return 0;
+}
+
+std::vector<sockets::SocketHandle> LocalListener::Handles() const {
+    if (!IsOpen()) {
+        return {};
+    }
+    std::vector<sockets::SocketHandle> handles = {sock};
+    handles.insert(handles.end(), waitingEnds.begin(), waitingEnds.end());
+    return handles;
 }
 
 std::unique_ptr<LocalStream> LocalListener::Accept() {
     if (!IsOpen()) {
         return nullptr;
     }
-    const SOCKET accepted = accept(Native(sock), nullptr, nullptr);
-    if (accepted == INVALID_SOCKET) {
+    // The first end stays with the listener, since it alone holds the pipe's name against
+    // another server; the others are handed over as their clients come.
+    for (auto end = waitingEnds.begin(); end != waitingEnds.end(); ++end) {
+        if (ClientConnected(Native(*end))) {
+            auto connected = std::make_unique<LocalStream>(*end);
+            const HANDLE next = NewInstance(path, false);
+            if (next == INVALID_HANDLE_VALUE) {
+                waitingEnds.erase(end);
+            } else {
+                *end = FromNative(next);
+            }
+            return connected;
+        }
+    }
+    if (!ClientConnected(Native(sock))) {
         return nullptr;
     }
-    // The accepted socket holds a share of the layer of its own.
-    sockets::StartLayer();
-    if (!SetNonBlocking(accepted)) {
-        CloseSocket(accepted);
+    // A client on the first end: it is handed over and a new end takes the first one's place.
+    const HANDLE next = NewInstance(path, false);
+    if (next == INVALID_HANDLE_VALUE) {
         return nullptr;
     }
-    return std::make_unique<LocalStream>(static_cast<sockets::SocketHandle>(accepted));
+    auto connected = std::make_unique<LocalStream>(sock);
+    sock = FromNative(next);
+    return connected;
 }
 
 void LocalListener::Close() {
+    for (const sockets::SocketHandle end : waitingEnds) {
+        CloseHandle(Native(end));
+    }
+    waitingEnds.clear();
     if (IsOpen()) {
-        CloseSocket(Native(sock));
+        CloseHandle(Native(sock));
         sock = sockets::INVALID_SOCKET_HANDLE;
-        DeleteFileA(path.c_str());
         path.clear();
     }
 }

@@ -4,6 +4,7 @@
 #include "server/ControlChannel.h"
 #include "server/OperatorChannels.h"
 #include "server/OperatorCommands.h"
+#include "testing/PlatformTraits.h"
 #include "testing/RelayHarness.h"
 
 #include <gtest/gtest.h>
@@ -24,14 +25,14 @@ class ControlChannelTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(harness.Listening());
-        path = (fs::temp_directory_path() /
-                ("vor-control-test-" + std::to_string(std::random_device{}()) + ".sock"))
-                   .string();
+        path = LocalSocketPath("vor-control-test-" + std::to_string(std::random_device{}()));
     }
     void TearDown() override {
         harness.state.channels.control.Close();
-        std::error_code ignored;
-        fs::remove(path, ignored);
+        if (LocalSocketIsAFile()) {
+            std::error_code ignored;
+            fs::remove(path, ignored);
+        }
     }
 
     std::unique_ptr<LocalStream> Connect() {
@@ -131,7 +132,12 @@ TEST_F(ControlChannelTest, QuitIsAnsweredBeforeTheServerStops) {
     // The empty answer, and nothing for the line after quit.
     EXPECT_EQ(std::string(bytes, answer.bytes), "\n");
     CloseOperatorChannels(harness.state);
-    EXPECT_FALSE(fs::exists(path));
+    // Nothing is reached there now.
+    LocalStream late;
+    EXPECT_EQ(late.Connect(path), 1);
+    if (LocalSocketIsAFile()) {
+        EXPECT_FALSE(fs::exists(path));
+    }
 }
 
 TEST_F(ControlChannelTest, ConnectionsPastTheBoundsAreClosedAndTheOthersServed) {
@@ -182,6 +188,9 @@ TEST_F(ControlChannelTest, APathInUseOrNotASocketIsLeftAlone) {
     EXPECT_EQ(stream.Connect(path), 0);
     EXPECT_NE(live.Accept(), nullptr);
     live.Close();
+    if (!LocalSocketIsAFile()) {
+        return;
+    }
     EXPECT_FALSE(fs::exists(path));
 
     std::ofstream(path) << "notes\n";

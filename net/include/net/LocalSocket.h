@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 // What one receive or send on a local connection did.
 enum class LocalIoStatus { Done, WouldBlock, Closed, Failed };
@@ -55,6 +56,9 @@ public:
     const std::string& Failure() const { return failure; }
     bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
     sockets::SocketHandle Handle() const { return sock; }
+    // The handles to wait on for a new connection: Handle() and, where each end takes one
+    // client, the other waiting ends.
+    std::vector<sockets::SocketHandle> Handles() const;
     // One waiting connection, or null when none waits; never waits.
     std::unique_ptr<LocalStream> Accept();
     // Stops listening and removes the path.
@@ -62,6 +66,9 @@ public:
 
 private:
     sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
+    // More ends that wait for a client, where each end takes one client (Windows' named pipes);
+    // empty elsewhere.
+    std::vector<sockets::SocketHandle> waitingEnds;
     std::string path;
     std::string failure;
 };

@@ -2,6 +2,7 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
+#include "server/OperatorChannels.h"
 #include "sync/Clock.h"
 
 #include <chrono>
@@ -91,5 +92,6 @@ void StopServing(ServerState& state) {
     state.registry.clear();
     state.statistics.players.clear();
     state.listener.Close();
+    CloseOperatorChannels(state);
     ConsolePrint(state.console, "Server stopped.\n");
 }

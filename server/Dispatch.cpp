@@ -62,7 +62,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
     if (start == TurnStart::TestAndTakeIn && !endpoint.IsConnected()) {
         // Gone since the sweep: removed before its buffered frames are taken, as the sweep
         // would have.
-        RemovePlayer(state, entry);
+        RemovePlayer(state, entry, Departure::Gone);
         return Turn::Next;
     }
     if (start != TurnStart::BufferOnly) {
@@ -79,7 +79,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
     if (message.id == MSG_LEAVE) {
         // The player said it is leaving: it is removed at once, and whatever it sent after
         // the leave message is never relayed.
-        RemovePlayer(state, entry);
+        RemovePlayer(state, entry, Departure::Left);
         return Turn::Taken;
     }
     if (message.target != SERVER_ID) {

@@ -1,7 +1,6 @@
 #include "server/OperatorCommands.h"
 
 #include "protocol/DecimalNumber.h"
-#include "server/ConsoleOutput.h"
 #include "server/Players.h"
 
 #include <chrono>
@@ -34,9 +33,9 @@ std::uint64_t SecondsSince(SteadyClock::time_point start) {
         duration_cast<std::chrono::seconds>(SteadyClock::now() - start).count());
 }
 
-void ListPlayers(ServerState& state) {
+void ListPlayers(ServerState& state, CommandAnswer& answer) {
     if (state.registry.empty()) {
-        ConsolePrint(state.console, "No players.\n");
+        answer.Print("No players.\n");
         return;
     }
     for (const auto& [id, endpoint] : state.registry) {
@@ -44,58 +43,59 @@ void ListPlayers(ServerState& state) {
         const PlayerRecord record =
             found != state.statistics.players.end() ? found->second : PlayerRecord{};
         const std::size_t kept = endpoint->PendingOutput();
-        ConsolePrint(state.console,
-                     "Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
+        answer.Print("Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
                      ", out %" PRIu64 ", output kept %zu bytes.\n",
                      static_cast<unsigned>(id), record.address.c_str(),
                      SecondsSince(record.admittedAt), record.messagesIn, record.messagesOut, kept);
     }
 }
 
-void Kick(ServerState& state, std::string_view argument) {
+void Kick(ServerState& state, std::string_view argument, CommandAnswer& answer) {
     std::uint64_t id = 0;
     if (!ParseDecimal(argument, LAST_PLAYER_ID, id) || id < FIRST_PLAYER_ID) {
-        ConsolePrint(state.console, "Usage: kick ID, with a player ID from 2 to 65535.\n");
+        answer.Print("Usage: kick ID, with a player ID from 2 to 65535.\n");
         return;
     }
     const auto entry = state.registry.find(static_cast<PlayerId>(id));
     if (entry == state.registry.end()) {
-        ConsolePrint(state.console, "No player %u.\n", static_cast<unsigned>(id));
+        answer.Print("No player %u.\n", static_cast<unsigned>(id));
         return;
     }
-    RemovePlayer(state, entry);
+    RemovePlayer(state, entry, Departure::Kicked);
+    // The console has the departure line already; another destination is told it too.
+    if (!answer.IsConsole(state.console)) {
+        AnnounceDeparture(answer, static_cast<PlayerId>(id));
+    }
 }
 
-void ShowStatistics(ServerState& state) {
+void ShowStatistics(ServerState& state, CommandAnswer& answer) {
     const ServerStatistics& counts = state.statistics;
     const auto slowest = duration_cast<std::chrono::microseconds>(counts.slowestPass).count();
-    ConsolePrint(state.console, "Up for %" PRIu64 " s: %" PRIu64 " passes, the slowest %.3f ms.\n",
+    answer.Print("Up for %" PRIu64 " s: %" PRIu64 " passes, the slowest %.3f ms.\n",
                  SecondsSince(counts.startedAt), counts.passes,
                  static_cast<double>(slowest) / 1000.0);
-    ConsolePrint(state.console,
-                 "Players: %zu now, %zu at most, %" PRIu64 " admitted, %" PRIu64
+    answer.Print("Players: %zu now, %zu at most, %" PRIu64 " admitted, %" PRIu64
                  " refused, %" PRIu64 " removed for falling behind.\n",
                  state.registry.size(), counts.mostPlayers, counts.admitted, counts.refused,
                  counts.removedForFallingBehind);
-    ConsolePrint(state.console,
-                 "Messages: %" PRIu64 " in, %" PRIu64 " relayed (%" PRIu64 " bytes).\n",
+    answer.Print("Messages: %" PRIu64 " in, %" PRIu64 " relayed (%" PRIu64 " bytes).\n",
                  counts.messagesIn, counts.messagesRelayed, counts.bytesRelayed);
 }
 
-void ShowHelp(ServerState& state) {
-    ConsolePrint(state.console,
-                 "Commands:\n"
-                 "  players   one line per player: id, address, time connected, messages in and\n"
-                 "            out, output kept for it\n"
-                 "  kick ID   remove the player with this id\n"
-                 "  stats     uptime, passes, players and messages since the start\n"
-                 "  quit      stop the server cleanly\n"
-                 "  help      this list\n");
+void ShowHelp(CommandAnswer& answer) {
+    answer.Print(
+        "Commands:\n"
+        "  players   one line per player: id, address, time connected, messages in and\n"
+        "            out, output kept for it\n"
+        "  kick ID   remove the player with this id\n"
+        "  stats     uptime, passes, players and messages since the start\n"
+        "  quit      stop the server cleanly\n"
+        "  help      this list\n");
 }
 
 }  // namespace
 
-CommandResult RunOperatorCommand(ServerState& state, std::string_view line) {
+CommandResult RunOperatorCommand(ServerState& state, std::string_view line, CommandAnswer& answer) {
     const std::string_view command = TakeWord(line);
     const std::string_view argument = TakeWord(line);
     const bool extraWords = !TakeWord(line).empty();
@@ -103,19 +103,19 @@ CommandResult RunOperatorCommand(ServerState& state, std::string_view line) {
         return CommandResult::Continue;
     }
     if (command == "kick") {
-        Kick(state, extraWords ? std::string_view() : argument);
+        Kick(state, extraWords ? std::string_view() : argument, answer);
     } else if (!argument.empty()) {
-        ConsolePrint(state.console, "Unknown command; type help for the list.\n");
+        answer.Print("Unknown command; type help for the list.\n");
     } else if (command == "players") {
-        ListPlayers(state);
+        ListPlayers(state, answer);
     } else if (command == "stats") {
-        ShowStatistics(state);
+        ShowStatistics(state, answer);
     } else if (command == "quit") {
         return CommandResult::Quit;
     } else if (command == "help") {
-        ShowHelp(state);
+        ShowHelp(answer);
     } else {
-        ConsolePrint(state.console, "Unknown command; type help for the list.\n");
+        answer.Print("Unknown command; type help for the list.\n");
     }
     return CommandResult::Continue;
 }

@@ -1,5 +1,6 @@
 #include "server/PassPace.h"
 
+#include "server/OperatorChannels.h"
 #include "sync/Clock.h"
 #include "sync/StopRequest.h"
 
@@ -102,7 +103,7 @@ void PassPace::AwaitWork() {
         // Something is not in the set: look again at the default pace.
         timeout = static_cast<int>(DEFAULT_SLEEP_MS);
     }
-    if (readiness.Wait(timeout, ready) != 0) {
+    if (readiness.Wait(timeout, ready, OperatorChannelSockets(state)) != 0) {
         SleepMilliseconds(DEFAULT_SLEEP_MS);
         ready.clear();
     }

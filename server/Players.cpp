@@ -20,20 +20,23 @@ std::size_t PlayersFrom(const ServerState& state, const std::string& address) {
 }
 
 // The reason a new connection from `address` is refused, or null when it may be admitted;
-// `idFree` says whether a player id is free for it.
+// `idFree` says whether a player id is free for it. `cause` is set with the reason.
 const char* RefusalReason(const ServerState& state, const std::string& address, bool idFree,
-                          char* text, std::size_t capacity) {
+                          char* text, std::size_t capacity, Refusal& cause) {
     if (state.maxPlayers != 0 && state.registry.size() >= state.maxPlayers) {
         std::snprintf(text, capacity, "the server is full (--max-players %u)",
                       static_cast<unsigned>(state.maxPlayers));
+        cause = Refusal::Full;
         return text;
     }
     if (state.maxPerAddress != 0 && PlayersFrom(state, address) >= state.maxPerAddress) {
         std::snprintf(text, capacity, "too many players from that address (--max-per-address %u)",
                       static_cast<unsigned>(state.maxPerAddress));
+        cause = Refusal::TooManyFromAddress;
         return text;
     }
     if (!idFree) {
+        cause = Refusal::NoFreeId;
         return "every player ID is taken";
     }
     return nullptr;
@@ -67,9 +70,10 @@ void AdmitPlayer(ServerState& state) {
     const std::string peer = endpoint->PeerAddress();
     const std::optional<PlayerId> id = LowestFreePlayerId(state.registry);
     char reasonText[96];
+    Refusal cause = Refusal::Full;
     if (const char* reason =
-            RefusalReason(state, peer, id.has_value(), reasonText, sizeof reasonText)) {
-        ++state.statistics.refused;
+            RefusalReason(state, peer, id.has_value(), reasonText, sizeof reasonText, cause)) {
+        state.statistics.CountRefusal(cause);
         ConsolePrint(state.console, "Refused a connection from %s: %s.\n", peer.c_str(), reason);
         return;
     }
@@ -122,14 +126,21 @@ void SweepPlayers(ServerState& state) {
         // Before the dispatch, so that no frame is relayed to a player whose connection is gone
         // and who will never read it.
         if (entry != state.registry.end() && !entry->second->IsConnected()) {
-            RemovePlayer(state, entry);
+            RemovePlayer(state, entry, Departure::Gone);
         }
     }
 }
 
+void AnnounceDeparture(CommandAnswer& answer, PlayerId id) {
+    answer.Print("Player %i left.\n", static_cast<int>(id));
+}
+
 PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
-                                            PlayerRegistry::const_iterator entry) {
-    ConsolePrint(state.console, "Player %i left.\n", static_cast<int>(entry->first));
-    state.statistics.CountDeparture(entry->first, entry->second->FellBehind());
+                                            PlayerRegistry::const_iterator entry, Departure cause) {
+    CommandAnswer console(state.console);
+    AnnounceDeparture(console, entry->first);
+    // However its connection ended, a player whose output passed the bound fell behind.
+    const Departure counted = entry->second->FellBehind() ? Departure::FellBehind : cause;
+    state.statistics.CountDeparture(entry->first, counted);
     return state.registry.Remove(entry);
 }

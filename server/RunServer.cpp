@@ -4,6 +4,7 @@
 #include "server/CommandReader.h"
 #include "server/ConsoleOutput.h"
 #include "server/Dialogue.h"
+#include "server/OperatorChannels.h"
 #include "server/OperatorCommands.h"
 #include "server/PassPace.h"
 #include "server/ServerPass.h"
@@ -15,8 +16,9 @@ namespace {
 
 // Carries out the commands typed since the last pass; Quit when one of them was quit.
 CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
+    CommandAnswer console(state.console);
     for (const std::string& line : commands.TakeLines()) {
-        if (RunOperatorCommand(state, line) == CommandResult::Quit) {
+        if (RunOperatorCommand(state, line, console) == CommandResult::Quit) {
             return CommandResult::Quit;
         }
     }
@@ -33,7 +35,8 @@ void RunPasses(ServerState& state, const ServerOptions& options, std::FILE* in) 
         const auto start = SteadyClock::now();
         ServerPass(state);
         state.statistics.CountPass(SteadyClock::now() - start, state.registry.size());
-        if (RunTypedCommands(state, commands) == CommandResult::Quit) {
+        if (RunTypedCommands(state, commands) == CommandResult::Quit ||
+            ServeOperatorChannels(state) == CommandResult::Quit) {
             break;
         }
         pace.AwaitNextPass(start);
@@ -81,6 +84,12 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
         }
         PauseForOperator(in, out);
         return 0;
+    }
+    std::string problem;
+    if (OpenOperatorChannels(state, options, problem) != 0) {
+        state.listener.Close();
+        ConsolePrint(errors, "vor-server: %s\n", problem.c_str());
+        return 1;
     }
     // From the moment the listening line is out, a stop request ends the serving cleanly.
     CatchStopRequests();

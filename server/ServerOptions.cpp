@@ -29,6 +29,22 @@ bool IsDottedAddress(std::string_view text) {
     return true;
 }
 
+// "ADDRESS:PORT" or a port alone, which means 127.0.0.1.
+bool ParseMetricsAddress(std::string_view text, ServerOptions& options) {
+    const std::size_t colon = text.rfind(':');
+    const std::string_view address =
+        colon == std::string_view::npos ? std::string_view("127.0.0.1") : text.substr(0, colon);
+    const std::string_view portText =
+        colon == std::string_view::npos ? text : text.substr(colon + 1);
+    std::uint64_t port = 0;
+    if (!IsDottedAddress(address) || !ParseDecimal(portText, MAX_PORT, port)) {
+        return false;
+    }
+    options.metricsAddress = address;
+    options.metricsPort = static_cast<std::uint16_t>(port);
+    return true;
+}
+
 bool ParseCount(std::string_view text, std::uint64_t smallest, std::uint64_t largest,
                 std::uint32_t& count) {
     std::uint64_t value = 0;
@@ -83,7 +99,7 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
         }
         if (name != "--port" && name != "--bind" && name != "--max-players" &&
             name != "--max-per-address" && name != "--pass-interval" &&
-            name != "--messages-per-pass") {
+            name != "--messages-per-pass" && name != "--control" && name != "--metrics") {
             problem = "unknown option '" + std::string(argument) + "'";
             return OptionsResult::Invalid;
         }
@@ -101,6 +117,11 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
         } else if (name == "--bind") {
             valid = IsDottedAddress(value);
             options.bindAddress = value;
+        } else if (name == "--control") {
+            valid = !value.empty();
+            options.controlPath = value;
+        } else if (name == "--metrics") {
+            valid = ParseMetricsAddress(value, options);
         } else if (name == "--max-players") {
             valid = ParseCount(value, 1, MAX_PLAYERS, options.maxPlayers);
         } else if (name == "--pass-interval") {
@@ -127,7 +148,8 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
 const char* ServerUsage() {
     return "Usage: vor-server [--port N [--display]] [--bind ADDRESS] [--max-players N]\n"
            "                  [--max-per-address N] [--fair] [--pass-interval MS]\n"
-           "                  [--messages-per-pass N]\n"
+           "                  [--messages-per-pass N] [--control PATH]\n"
+           "                  [--metrics [ADDRESS:]PORT]\n"
            "Relays the messages of the players that connect to it over TCP.\n"
            "\n"
            "Without --port it asks for the port and whether to show messages addressed to it.\n"
@@ -144,6 +166,11 @@ const char* ServerUsage() {
            "  --messages-per-pass N\n"
            "                       take up to N messages from each player per pass (1-1024),\n"
            "                       one per round; above 1, no message ends a pass early\n"
+           "  --control PATH       take the operator's commands, and metrics, one per line on a\n"
+           "                       local socket at PATH, for its owner only (see vor-ctl)\n"
+           "  --metrics [ADDRESS:]PORT\n"
+           "                       serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
+           "                       (ADDRESS 127.0.0.1 when only the port is given)\n"
            "  --help               show this text\n"
            "  --version            show the version\n"
            "\n"

@@ -11,9 +11,15 @@ void ServerStatistics::CountAdmission(PlayerId id, std::string address) {
     record.admittedAt = SteadyClock::now();
 }
 
-void ServerStatistics::CountDeparture(PlayerId id, bool fellBehind) {
+void ServerStatistics::CountRefusal(Refusal cause) {
+    ++refused;
+    ++refusedBy[static_cast<std::size_t>(cause)];
+}
+
+void ServerStatistics::CountDeparture(PlayerId id, Departure cause) {
     players.erase(id);
-    if (fellBehind) {
+    ++removedBy[static_cast<std::size_t>(cause)];
+    if (cause == Departure::FellBehind) {
         ++removedForFallingBehind;
     }
 }
@@ -38,5 +44,14 @@ void ServerStatistics::CountRelayed(PlayerId to, std::size_t bytes) {
 void ServerStatistics::CountPass(SteadyClock::duration took, std::size_t playersNow) {
     ++passes;
     slowestPass = std::max(slowestPass, took);
+    lastPass = took;
+    allPasses += took;
+    const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(took).count();
+    std::size_t bucket = 0;
+    while (bucket < std::size(PASS_BUCKET_BOUNDS_US) &&
+           static_cast<std::uint64_t>(micros) > PASS_BUCKET_BOUNDS_US[bucket]) {
+        ++bucket;
+    }
+    ++passesByDuration[bucket];
     mostPlayers = std::max(mostPlayers, playersNow);
 }

@@ -2,6 +2,7 @@
 
 #include "net/NetSocket.h"
 
+#include <poll.h>
 #include <sys/epoll.h>
 #include <unistd.h>
 
@@ -98,4 +99,24 @@ int ReadinessSet::Gather(int timeoutMilliseconds, std::vector<ReadyMember>& read
         ready.push_back(Reported(platform->events[static_cast<std::size_t>(index)]));
     }
     return 0;
+}
+
+int ReadinessSet::Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready,
+                       const std::vector<sockets::SocketHandle>& others) {
+    if (others.empty()) {
+        return Wait(timeoutMilliseconds, ready);
+    }
+    ready.clear();
+    if (platform->queue < 0) {
+        return 1;
+    }
+    // The epoll instance is readable while a member is ready, so one poll watches both.
+    std::vector<pollfd> watched{{platform->queue, POLLIN, 0}};
+    for (const sockets::SocketHandle other : others) {
+        watched.push_back(pollfd{Descriptor(other), POLLIN, 0});
+    }
+    if (poll(watched.data(), watched.size(), timeoutMilliseconds) < 0) {
+        return errno == EINTR ? 0 : 1;
+    }
+    return watched[0].revents != 0 ? Collect(ready) : 0;
 }

@@ -94,3 +94,12 @@ int ReadinessSet::Gather(int timeoutMilliseconds, std::vector<ReadyMember>& read
     }
     return 0;
 }
+
+int ReadinessSet::Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready,
+                       const std::vector<sockets::SocketHandle>& others) {
+    constexpr int OTHERS_LOOK_MS = 100;
+    if (!others.empty() && (timeoutMilliseconds < 0 || timeoutMilliseconds > OTHERS_LOOK_MS)) {
+        timeoutMilliseconds = OTHERS_LOOK_MS;
+    }
+    return Wait(timeoutMilliseconds, ready);
+}

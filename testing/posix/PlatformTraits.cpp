@@ -1,5 +1,7 @@
 #include "testing/PlatformTraits.h"
 
+#include <filesystem>
+
 bool AcceptTakesResetConnections() {
     return true;
 }
@@ -9,5 +11,13 @@ bool ReceiveWindowWidens() {
 }
 
 bool ReadinessTellsOnlyData() {
+    return true;
+}
+
+std::string LocalSocketPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() / (name + ".sock")).string();
+}
+
+bool LocalSocketIsAFile() {
     return true;
 }

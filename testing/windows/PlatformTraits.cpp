@@ -11,3 +11,11 @@ bool ReceiveWindowWidens() {
 bool ReadinessTellsOnlyData() {
     return false;
 }
+
+std::string LocalSocketPath(const std::string& name) {
+    return R"(\\.\pipe\)" + name;
+}
+
+bool LocalSocketIsAFile() {
+    return false;
+}

@@ -16,7 +16,7 @@ public:
     void StopFlooder(std::thread& writer) {
         const auto entry = relay.state.registry.find(5);
         if (entry != relay.state.registry.end()) {
-            RemovePlayer(relay.state, entry);
+            RemovePlayer(relay.state, entry, Departure::Kicked);
         }
         if (writer.joinable()) {
             writer.join();

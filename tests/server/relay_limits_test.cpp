@@ -1,5 +1,6 @@
 // Admission limits and the counts the operator's console reports, in-process.
 
+#include "server/OperatorCommands.h"
 #include "tests/server/JoinedPlayers.h"
 
 #include <gtest/gtest.h>
@@ -31,6 +32,8 @@ TEST_F(TwoPlayers, MaxPlayersRefusesUntilOneLeavesAndEveryAdmissionIsCounted) {
     const ServerStatistics& counts = relay.state.statistics;
     EXPECT_EQ(counts.admitted, 2u);
     EXPECT_EQ(counts.refused, 1u);
+    EXPECT_EQ(counts.refusedBy[static_cast<int>(Refusal::Full)], 1u);
+    EXPECT_EQ(counts.refusedBy[static_cast<int>(Refusal::TooManyFromAddress)], 0u);
     ASSERT_EQ(counts.players.size(), 2u);
     EXPECT_EQ(counts.players.at(2).address, "127.0.0.1");
 
@@ -49,7 +52,30 @@ TEST_F(TwoPlayers, MaxPerAddressCountsThePlayersOfTheAddress) {
     relay.state.maxPerAddress = 2;
     ASSERT_TRUE(Refused(relay, SAME_ADDRESS));
     EXPECT_EQ(relay.state.statistics.refused, 1u);
+    const auto& refusedBy = relay.state.statistics.refusedBy;
+    EXPECT_EQ(refusedBy[static_cast<int>(Refusal::TooManyFromAddress)], 1u);
+    EXPECT_EQ(refusedBy[static_cast<int>(Refusal::Full)], 0u);
     EXPECT_EQ(relay.state.registry.size(), 2u);
+}
+
+// A leave message, an end without one and the operator's kick are each counted apart.
+TEST_F(TwoPlayers, RemovalsAreCountedByCause) {
+    PlayerId id = 0;
+    auto third = relay.Join(id);
+    ASSERT_EQ(id, 4);
+    ASSERT_TRUE(Player(2).SendFrame(MSG_LEAVE, SERVER_ID, ""));
+    Player(3).Reset();
+    ASSERT_TRUE(relay.RunPassesUntil(
+        [&] { return relay.Endpoint(2) == nullptr && relay.Endpoint(3) == nullptr; }));
+    std::string answer;
+    CommandAnswer toText(answer);
+    RunOperatorCommand(relay.state, "kick 4", toText);
+    EXPECT_EQ(answer, "Player 4 left.\n");
+    const auto& removedBy = relay.state.statistics.removedBy;
+    EXPECT_EQ(removedBy[static_cast<int>(Departure::Left)], 1u);
+    EXPECT_EQ(removedBy[static_cast<int>(Departure::Gone)], 1u);
+    EXPECT_EQ(removedBy[static_cast<int>(Departure::Kicked)], 1u);
+    EXPECT_EQ(removedBy[static_cast<int>(Departure::FellBehind)], 0u);
 }
 
 TEST_F(TwoPlayers, MessagesInAndRelayedAreCountedPerPlayer) {

@@ -38,6 +38,10 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
     }
     EXPECT_EQ(relay.NewConsole(), "Player 2 left.\n");
     EXPECT_EQ(relay.state.statistics.removedForFallingBehind, 1u);
+    // However its connection ended, it is counted as fallen behind only.
+    const auto& removedBy = relay.state.statistics.removedBy;
+    EXPECT_EQ(removedBy[static_cast<int>(Departure::FellBehind)], 1u);
+    EXPECT_EQ(removedBy[static_cast<int>(Departure::Gone)], 0u);
     // It was dropped because it fell behind by the limit, not sooner.
     EXPECT_GT(mostKept, SEND_PENDING_LIMIT - MAX_FRAME_SIZE);
     EXPECT_LE(mostKept, SEND_PENDING_LIMIT);

@@ -58,6 +58,26 @@ TEST(ServerOptions, LimitsAndPaceApplyToTheDialogueToo) {
     EXPECT_EQ(options.messagesPerPass, 64u);
 }
 
+TEST(ServerOptions, TheOperatorsChannels) {
+    ServerOptions options;
+    std::string problem;
+    ASSERT_EQ(Parse({"--control=/run/vor/4711.sock", "--metrics", "9100"}, options, problem),
+              OptionsResult::Serve)
+        << problem;
+    EXPECT_EQ(options.controlPath, "/run/vor/4711.sock");
+    // A port alone is served on loopback only.
+    EXPECT_EQ(options.metricsAddress, "127.0.0.1");
+    EXPECT_EQ(options.metricsPort, 9100);
+    ASSERT_EQ(Parse({"--metrics=0.0.0.0:80"}, options, problem), OptionsResult::Serve);
+    EXPECT_EQ(options.metricsAddress, "0.0.0.0");
+    EXPECT_EQ(options.metricsPort, 80);
+
+    ServerOptions none;
+    ASSERT_EQ(Parse({"--port", "1"}, none, problem), OptionsResult::Serve);
+    EXPECT_EQ(none.controlPath, "");
+    EXPECT_EQ(none.metricsAddress, "");
+}
+
 TEST(ServerOptions, HelpAndVersionWinOverWhatFollows) {
     ServerOptions options;
     std::string problem;
@@ -92,6 +112,15 @@ TEST(ServerOptions, ValuesAtTheEdgesOfTheirRanges) {
         {{"--messages-per-pass", "1024"}, true},
         {{"--messages-per-pass", "0"}, false},
         {{"--messages-per-pass", "1025"}, false},
+        {{"--control", ""}, false},
+        {{"--control"}, false},
+        {{"--metrics", "65535"}, true},
+        {{"--metrics", "65536"}, false},
+        {{"--metrics", "0.0.0.0:0"}, true},
+        {{"--metrics", ":9100"}, false},
+        {{"--metrics", "1.2.3:9100"}, false},
+        {{"--metrics", "127.0.0.1:"}, false},
+        {{"--metrics", "localhost:9100"}, false},
     };
     for (const auto& [words, valid] : cases) {
         ServerOptions options;

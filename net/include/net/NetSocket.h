@@ -62,6 +62,8 @@ public:
     bool IsDisconnected();
 
     bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
+    // The platform socket, for a wait on it beside others.
+    sockets::SocketHandle Handle() const { return sock; }
     bool HasFailed() const { return sendFailed; }
     // True once a send found the kept output full and shut the connection down.
     bool FellBehind() const { return fellBehind; }

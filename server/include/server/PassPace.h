@@ -13,7 +13,8 @@
 // runs late is followed at once by the next, with no burst to catch up. With 0, the pace waits
 // on the players' readiness set, which then also holds the listener and a wake signal, and a
 // pass begins as soon as one of them has something: input, a connection, room for kept output,
-// a typed command or a stop request. A server with nothing to do then sleeps in that wait.
+// a typed command, a stop request, or input on the operator's channels (control socket,
+// metrics). A server with nothing to do then sleeps in that wait.
 class PassPace {
 public:
     PassPace(ServerState& state, std::optional<std::uint32_t> intervalMilliseconds);

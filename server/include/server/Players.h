@@ -1,5 +1,6 @@
 #pragma once
 
+#include "server/CommandAnswer.h"
 #include "server/ServerState.h"
 
 #include <optional>
@@ -17,9 +18,12 @@ void SweepPlayers(ServerState& state);
 // The players whose socket reports something now, in ascending id order: every player, none of
 // them known to be connected, when the test fails.
 std::vector<ReportedPlayer> ReportedPlayers(ServerState& state);
-// Announces the departure, closes and frees the endpoint and drops the entry. Returns the entry
-// that followed it, where the calling walk goes on.
+// Announces the departure on the console, counts it under `cause` (or as fallen behind), closes
+// and frees the endpoint and drops the entry. Returns the entry that followed it, where the
+// calling walk goes on.
 PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
-                                            PlayerRegistry::const_iterator entry);
+                                            PlayerRegistry::const_iterator entry, Departure cause);
+// The console's line for a player that was removed.
+void AnnounceDeparture(CommandAnswer& answer, PlayerId id);
 // The lowest id from FIRST_PLAYER_ID that has no entry, or none when every id is taken.
 std::optional<PlayerId> LowestFreePlayerId(const PlayerRegistry& registry);

@@ -21,6 +21,11 @@ struct ServerOptions {
     std::optional<std::uint32_t> passInterval;
     // Rounds of turns per pass, each taking at most one message from each player.
     std::uint32_t messagesPerPass = 1;
+    // The control socket's path; empty for none.
+    std::string controlPath;
+    // Where the metrics are served; an empty address for nowhere.
+    std::string metricsAddress;
+    std::uint16_t metricsPort = 0;
 };
 
 enum class OptionsResult { Serve, ShowHelp, ShowVersion, Invalid };

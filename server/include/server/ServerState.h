@@ -2,6 +2,7 @@
 
 #include "net/NetSocket.h"
 #include "protocol/Frame.h"
+#include "server/OperatorChannels.h"
 #include "server/PlayerRegistry.h"
 #include "server/ServerStatistics.h"
 
@@ -33,4 +34,6 @@ struct ServerState {
     // Rounds of turns in a pass, each taking at most one message from each player. With more
     // than one, no message ends the pass early.
     std::uint32_t messagesPerPass = 1;
+    // The control socket and the metrics endpoint, when the options ask for them.
+    OperatorChannels channels;
 };

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string>
+
 // What the platform's sockets do differently, for the tests whose expectations follow it.
 
 // Whether accept hands over a connection that its client reset while it waited in the listen
@@ -14,3 +16,11 @@ bool ReceiveWindowWidens();
 // Whether a readiness collection tells a member that has only data from one whose peer may be
 // gone. Linux's epoll does; on Windows every ready member gets the full liveness test.
 bool ReadinessTellsOnlyData();
+
+// A path for a local socket of this name, of the test's own: a file in the temporary folder on
+// Linux, a named pipe on Windows.
+std::string LocalSocketPath(const std::string& name);
+
+// Whether a local socket is a file of the file system, which stays behind when its server is
+// killed and which another file can stand in the place of. Windows' named pipes are not.
+bool LocalSocketIsAFile();

@@ -4,6 +4,7 @@
 #include "protocol/Frame.h"
 #include "server/PlayerRegistry.h"
 #include "server/ServerStatistics.h"
+#include "sync/Clock.h"
 
 #include <cstdio>
 
@@ -30,4 +31,6 @@ struct ServerState {
     // pass before, instead of at the lowest id.
     bool fairTurns = false;
     PlayerId lastPassEnder = 0;
+    // The clock a new player is greeted with; tests give it any tick count.
+    std::uint32_t (*tickCount)() = TickCount;
 };

@@ -201,6 +201,29 @@ TEST(NetSocketLifecycleTest, ListenerOnAPortInUseFails) {
     EXPECT_EQ(second.Close(), 0);
 }
 
+// A datagram Open that fails after its socket exists keeps the socket: the endpoint counts as
+// open with the flags given, refuses a further Open, and Close releases it.
+TEST(NetSocketLifecycleTest, DatagramOpenOnAPortInUseOrWithAFailedJoinFailsButStaysOpen) {
+    NetSocket holder;
+    ASSERT_EQ(holder.Open(NS_UDP, 0, nullptr), 0);
+    struct Failing {
+        int flags;
+        std::uint16_t port;
+        const char* group;
+    };
+    // 127.0.0.1 is no multicast group, so the join fails without sending anything.
+    for (const Failing& failing : {Failing{NS_UDP, holder.LocalPort(), nullptr},
+                                   Failing{NS_UDP | NS_MULTICAST, 0, "127.0.0.1"}}) {
+        NetSocket endpoint;
+        EXPECT_EQ(endpoint.Open(failing.flags, failing.port, failing.group), 1) << failing.flags;
+        EXPECT_TRUE(endpoint.IsOpen()) << failing.flags;
+        EXPECT_EQ(endpoint.Flags(), failing.flags);
+        EXPECT_EQ(endpoint.Open(NS_UDP, 0, nullptr), 1) << "still counts as open";
+        EXPECT_EQ(endpoint.Close(), 0);
+        EXPECT_FALSE(endpoint.IsOpen());
+    }
+}
+
 TEST(NetSocketLifecycleTest, MakeAddressCases) {
     const SocketAddress any = NetSocket::MakeAddress(nullptr, 80);
     EXPECT_EQ(any.family, sockets::InetFamily());

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <regex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -162,6 +165,97 @@ TEST_F(OperatorConsole, CommandsDuringAFloodDoNotStallThePasses) {
         }
         ASSERT_TRUE(answered()) << "round " << round;
     }
+}
+
+// Passes come about every 100 ms, each admitting at most one waiting client: a dozen clients
+// that connect at once are admitted over a second or more, and the pass count follows the
+// uptime. The bounds are generous, for a loaded machine; docs/performance.md has the figures.
+TEST_F(OperatorConsole, PassesComeAboutTenASecondEachAdmittingOneClient) {
+    constexpr int CLIENTS = 12;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int client = 0; client < CLIENTS; ++client) {
+        clients.push_back(std::make_unique<LoopbackClient>(port));
+        ASSERT_TRUE(clients.back()->Connected());
+    }
+    ASSERT_TRUE(server->WaitForOutputCount("New connection from ", CLIENTS, 6 * WAIT_MS));
+    const auto admitting = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(admitting, std::chrono::milliseconds((CLIENTS - 1) * 100 * 9 / 10));
+
+    const std::string stats = Answer("stats", 1);
+    std::smatch counts;
+    ASSERT_TRUE(std::regex_search(stats, counts, std::regex("Up for ([0-9]+) s: ([0-9]+) passes")))
+        << stats;
+    const long seconds = std::stol(counts[1]);
+    const long passes = std::stol(counts[2]);
+    // The uptime is whole seconds, cut short.
+    EXPECT_LE(passes, 10 * (seconds + 1) + 1) << stats;
+    EXPECT_GE(passes, 2 * seconds) << stats;
+    EXPECT_GE(passes, CLIENTS) << stats;
+}
+
+// The answers to commands are printed between passes, so none lands inside the four lines of a
+// message shown to the operator, however the two come together.
+TEST_F(OperatorConsole, AnswersNeverLandInsideAShownMessage) {
+    auto two = Join(2);
+    auto three = Join(3);
+    constexpr int MESSAGES = 30;
+    for (int message = 0; message < MESSAGES; ++message) {
+        ASSERT_TRUE(two->SendFrame(1, 1, "to the server " + std::to_string(message)));
+        ASSERT_TRUE(three->SendFrame(1, 0, "to everybody " + std::to_string(message)));
+    }
+    std::size_t answers = 0;
+    while (server->Output().find("Value \t= to everybody " + std::to_string(MESSAGES - 1)) ==
+               std::string::npos &&
+           answers < 400) {
+        server->WriteInput(answers % 2 == 0 ? "players\n" : "stats\n");
+        ++answers;
+        server->WaitForOutputSize(server->Output().size() + 1, 20);
+    }
+    ASSERT_TRUE(server->WaitForOutputCount("Received a message.\n", 2 * MESSAGES, WAIT_MS));
+    server->WriteInput("help\n");
+    ASSERT_TRUE(server->WaitForOutput("  help      this list\n", WAIT_MS));
+
+    const std::string output = server->Output();
+    std::vector<std::string> lines;
+    for (std::size_t at = 0; at < output.size();) {
+        const std::size_t end = output.find('\n', at);
+        lines.push_back(output.substr(at, end - at));
+        at = end == std::string::npos ? output.size() : end + 1;
+    }
+    const std::regex blockLines[] = {std::regex("ID \t= 1"), std::regex("From \t= [23]"),
+                                     std::regex("Value \t= to (the server|everybody) [0-9]+ "
+                                                "\\([0-9]+\\)")};
+    int blocks = 0;
+    for (std::size_t line = 0; line < lines.size(); ++line) {
+        if (lines[line] != "Received a message.") {
+            continue;
+        }
+        ++blocks;
+        ASSERT_LT(line + 3, lines.size());
+        for (std::size_t next = 0; next < 3; ++next) {
+            EXPECT_TRUE(std::regex_match(lines[line + 1 + next], blockLines[next]))
+                << "line " << next + 2 << " of a shown message: " << lines[line + 1 + next];
+        }
+    }
+    EXPECT_EQ(blocks, 2 * MESSAGES);
+}
+
+// A console that is a pipe whose reader has gone (a closed `| tee`, a dead log collector) costs
+// the server its console lines, not its players.
+TEST(ConsoleReaderGone, ServerServesOnWhenItsConsoleLinesMeetABrokenPipe) {
+    std::uint16_t port = 0;
+    auto server = StartOnPort({}, port);
+    ASSERT_NE(server, nullptr);
+    server->CloseOutput();
+    LoopbackClient two(port);
+    EXPECT_EQ(two.ReadGreeting(WAIT_MS), 2);
+    // The first console line after the close met the broken pipe; the server goes on.
+    LoopbackClient three(port);
+    EXPECT_EQ(three.ReadGreeting(WAIT_MS), 3);
+    ASSERT_TRUE(two.SendFrame(5, 3, "still served"));
+    EXPECT_EQ(three.ReadFrame(WAIT_MS), (Frame{5, 3, "still served"}));
+    EXPECT_FALSE(server->WaitForExit(0).has_value());
 }
 
 }  // namespace

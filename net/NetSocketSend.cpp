@@ -2,6 +2,7 @@
 
 #include "SocketOps.h"
 
+#include <algorithm>
 #include <cstring>
 
 using namespace sockets;
@@ -78,7 +79,9 @@ int NetSocket::FlushPending() {
 bool NetSocket::WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written) {
     written = 0;
     while (written < length) {
-        const IoResult result = SendSome(sock, data + written, length - written);
+        const std::size_t rest = length - written;
+        const IoResult result =
+            SendSome(sock, data + written, writeLimit == 0 ? rest : std::min(rest, writeLimit));
         if (result.error == IoError::WouldBlock) {
             return true;
         }

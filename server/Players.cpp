@@ -2,7 +2,6 @@
 
 #include "server/ConsoleOutput.h"
 #include "server/Delivery.h"
-#include "sync/Clock.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -87,7 +86,7 @@ void AdmitPlayer(ServerState& state) {
     SendGreeting(state, *id, text);
     // The tick count is shown as a signed 32-bit number, as players expect it.
     std::snprintf(text, sizeof text, "%d",
-                  static_cast<int>(static_cast<std::int32_t>(TickCount())));
+                  static_cast<int>(static_cast<std::int32_t>(state.tickCount())));
     SendGreeting(state, *id, text);
     // The greetings leave in one write before the pass goes on.
     FlushPlayerOutput(state, *id);

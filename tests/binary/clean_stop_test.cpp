@@ -115,6 +115,24 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
     OweFrames(*server, port, owed);
     ASSERT_FALSE(HasFatalFailure());
 
+    // The receiver also sends more than the server takes in (64 KiB), to an id nobody holds, so
+    // that its socket still holds unread input at the stop: closing it then would reset the
+    // connection and lose the frames the receiver has not read yet. Little enough that the
+    // server's socket takes it all in.
+    std::vector<std::uint8_t> unread;
+    while (unread.size() < 100 * 1024) {
+        const std::vector<std::uint8_t> frame = EncodeTestFrame(9, 60000, std::string(255, 'u'));
+        unread.insert(unread.end(), frame.begin(), frame.end());
+    }
+    std::size_t sentUnread = 0;
+    for (int tries = 0; tries < 100 && sentUnread < unread.size(); ++tries) {
+        const long sent =
+            owed.receiver->SendWithin(unread.data() + sentUnread, unread.size() - sentUnread, 100);
+        ASSERT_GE(sent, 0);
+        sentUnread += static_cast<std::size_t>(sent);
+    }
+    ASSERT_GT(sentUnread, 80u * 1024u);
+
     switch (GetParam()) {
         case StopBy::Terminate:
             server->Signal(SIGTERM);

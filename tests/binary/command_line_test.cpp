@@ -1,5 +1,6 @@
 // The real binary started with command-line options instead of the dialogue.
 
+#include "net/NetSocket.h"
 #include "protocol/DecimalNumber.h"
 #include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
@@ -56,8 +57,19 @@ TEST(CommandLine, DisplayShowsServerMessages) {
                                     LeftLine(FIRST_ID));
 }
 
-TEST(CommandLine, BindListensOnTheOneAddressOnly) {
+// Whether a connection to `address`:`port` is made.
+bool Connects(const char* address, std::uint16_t port) {
+    NetSocket client;
+    return client.Open(NS_TCP, port, address) == 0;
+}
+
+TEST(CommandLine, ListensOnEveryLocalAddressUnlessBoundToOne) {
     std::uint16_t port = 0;
+    auto unbound = StartOnPort({}, port);
+    ASSERT_NE(unbound, nullptr);
+    EXPECT_TRUE(Connects("127.0.0.2", port));
+    EXPECT_TRUE(unbound->WaitForOutput("New connection from ", WAIT_MS));
+
     // Another loopback address: the server must not answer on 127.0.0.1.
     auto other = StartOnPort({"--bind", "127.0.0.2"}, port);
     ASSERT_NE(other, nullptr);
@@ -66,6 +78,7 @@ TEST(CommandLine, BindListensOnTheOneAddressOnly) {
 
     auto server = StartOnPort({"--bind", "127.0.0.1"}, port);
     ASSERT_NE(server, nullptr);
+    EXPECT_FALSE(Connects("127.0.0.2", port));
     LoopbackClient client(port);
     ASSERT_TRUE(client.Connected());
     EXPECT_EQ(client.ReadGreeting(WAIT_MS), FIRST_ID);

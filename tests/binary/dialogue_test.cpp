@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <ostream>
 #include <string>
 
@@ -199,5 +201,46 @@ INSTANTIATE_TEST_SUITE_P(Answers, DisplayAnswer,
                          [](const ::testing::TestParamInfo<DisplayCase>& param) {
                              return param.param.name;
                          });
+
+// The operator's console takes commands from the line after the display answer, typed with the
+// replies in one go; from the listening line on, SIGINT and SIGTERM stop the server cleanly.
+class DialogueThenStop : public ::testing::TestWithParam<int> {};
+
+TEST_P(DialogueThenStop, CommandsFollowTheDisplayAnswerAndASignalStopsCleanly) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << "sends POSIX signals; VOR_SERVER_COMMAND names another server";
+    }
+    ServerProcess server;
+    const std::uint16_t port = server.ListenWith(
+        [](std::uint16_t chosen) { return std::to_string(chosen) + "\nn\nplayers\n"; });
+    ASSERT_NE(port, 0) << server.Output();
+    std::string expected = ListeningTranscript(std::to_string(port)) + "No players.\n";
+    ASSERT_EQ(server.WaitForOutputSize(expected.size(), WAIT_MS), expected);
+    server.Signal(GetParam());
+    EXPECT_EQ(server.WaitForExit(WAIT_MS), 0);
+    EXPECT_EQ(server.Output(), expected + "Server stopped.\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, DialogueThenStop, ::testing::Values(SIGINT, SIGTERM),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                             return param.param == SIGINT ? "SIGINT" : "SIGTERM";
+                         });
+
+// Before the listening line, Ctrl+C ends the process at once, so that an operator can leave
+// the dialogue.
+TEST(ConsoleDialogue, InterruptBeforeTheListeningLineEndsTheProcessAtOnce) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP() << "sends POSIX signals; VOR_SERVER_COMMAND names another server";
+    }
+    for (const char* typed : {"", "4711\n"}) {
+        ServerProcess server;
+        server.WriteInput(typed);
+        const std::string asked = std::string(*typed == '\0' ? PORT_QUESTION : DISPLAY_QUESTION);
+        ASSERT_TRUE(server.WaitForOutput(asked, WAIT_MS)) << server.Output();
+        server.Signal(SIGINT);
+        EXPECT_EQ(server.WaitForExit(WAIT_MS), 128 + SIGINT) << typed;
+        EXPECT_EQ(server.Output().find("Server stopped."), std::string::npos);
+    }
+}
 
 }  // namespace

@@ -8,7 +8,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <memory>
 #include <regex>
+#include <string>
+#include <vector>
 
 namespace {
 
@@ -112,7 +115,7 @@ TEST_F(OperatorConsole, EndOfInputEndsOnlyTheCommands) {
 }
 
 // While one player floods, commands are answered and another player's messages are handled:
-// the commands are read beside the passes, which go on.
+// the commands are read beside the passes, which go on, and answered between them.
 TEST_F(OperatorConsole, CommandsDuringAFloodDoNotStallThePasses) {
     auto flooder = Join(2);
     auto other = Join(3);
@@ -159,6 +162,64 @@ TEST_F(OperatorConsole, CommandsDuringAFloodDoNotStallThePasses) {
         }
         ASSERT_TRUE(answered()) << "round " << round;
     }
+    // The answers are printed between passes, so none lands inside the four lines of a shown
+    // message.
+    const std::string output = server->Output();
+    std::size_t blocks = 0;
+    for (std::size_t at = output.find("Received a message.\n"); at != std::string::npos;
+         at = output.find("Received a message.\n", at + 1)) {
+        const std::string block = output.substr(at, output.find(")\n", at) + 2 - at);
+        EXPECT_TRUE(
+            std::regex_match(block, std::regex("Received a message\\.\nID \t= 4\nFrom \t= 3\n"
+                                               "Value \t= round [0-9] \\(7\\)\n")))
+            << block;
+        ++blocks;
+    }
+    EXPECT_EQ(blocks, static_cast<std::size_t>(ROUNDS));
+}
+
+// Passes come about every 100 ms, each admitting at most one waiting client: a dozen clients
+// that connect at once are admitted over a second or more, and the pass count follows the
+// uptime. The bounds are generous, for a loaded machine; docs/performance.md has the figures.
+TEST_F(OperatorConsole, PassesComeAboutTenASecondEachAdmittingOneClient) {
+    constexpr int CLIENTS = 12;
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int client = 0; client < CLIENTS; ++client) {
+        clients.push_back(std::make_unique<LoopbackClient>(port));
+        ASSERT_TRUE(clients.back()->Connected());
+    }
+    ASSERT_TRUE(server->WaitForOutputCount("New connection from ", CLIENTS, 6 * WAIT_MS));
+    const auto admitting = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(admitting, std::chrono::milliseconds((CLIENTS - 1) * 100 * 9 / 10));
+
+    const std::string stats = Answer("stats", 1);
+    std::smatch counts;
+    ASSERT_TRUE(std::regex_search(stats, counts, std::regex("Up for ([0-9]+) s: ([0-9]+) passes")))
+        << stats;
+    const long seconds = std::stol(counts[1]);
+    const long passes = std::stol(counts[2]);
+    // The uptime is whole seconds, cut short.
+    EXPECT_LE(passes, 10 * (seconds + 1) + 1) << stats;
+    EXPECT_GE(passes, 2 * seconds) << stats;
+    EXPECT_GE(passes, CLIENTS) << stats;
+}
+
+// A console that is a pipe whose reader has gone (a closed `| tee`, a dead log collector) costs
+// the server its console lines, not its players.
+TEST(ConsoleReaderGone, ServerServesOnWhenItsConsoleLinesMeetABrokenPipe) {
+    std::uint16_t port = 0;
+    auto server = StartOnPort({}, port);
+    ASSERT_NE(server, nullptr);
+    server->CloseOutput();
+    LoopbackClient two(port);
+    EXPECT_EQ(two.ReadGreeting(WAIT_MS), 2);
+    // The first console line after the close met the broken pipe; the server goes on.
+    LoopbackClient three(port);
+    EXPECT_EQ(three.ReadGreeting(WAIT_MS), 3);
+    ASSERT_TRUE(two.SendFrame(5, 3, "still served"));
+    EXPECT_EQ(three.ReadFrame(WAIT_MS), (Frame{5, 3, "still served"}));
+    EXPECT_FALSE(server->WaitForExit(0).has_value());
 }
 
 }  // namespace

@@ -192,13 +192,30 @@ TEST(NetSocketLifecycleTest, ClientOpenToAPortNobodyListensOnFailsButStaysOpenUn
     EXPECT_EQ(client.Close(), 1);
 }
 
-TEST(NetSocketLifecycleTest, ListenerOnAPortInUseFails) {
-    NetSocket first;
-    ASSERT_EQ(first.Open(NS_TCP | NS_SERVER, 0, nullptr), 0);
-    NetSocket second;
-    EXPECT_EQ(second.Open(NS_TCP | NS_SERVER, first.LocalPort(), nullptr), 1);
-    EXPECT_TRUE(second.IsOpen());
-    EXPECT_EQ(second.Close(), 0);
+// An Open that fails after its socket exists keeps the socket: the endpoint counts as open with
+// the flags given, refuses a further Open, and Close releases it.
+TEST(NetSocketLifecycleTest, OpenOnAPortInUseOrWithAFailedJoinFailsButStaysOpen) {
+    NetSocket holder;
+    ASSERT_EQ(holder.Open(NS_UDP, 0, nullptr), 0);
+    NetSocket listener;
+    ASSERT_EQ(listener.Open(NS_TCP | NS_SERVER, 0, nullptr), 0);
+    struct Failing {
+        int flags;
+        std::uint16_t port;
+        const char* group;
+    };
+    // 127.0.0.1 is no multicast group, so the join fails without sending anything.
+    for (const Failing& failing : {Failing{NS_UDP, holder.LocalPort(), nullptr},
+                                   Failing{NS_UDP | NS_MULTICAST, 0, "127.0.0.1"},
+                                   Failing{NS_TCP | NS_SERVER, listener.LocalPort(), nullptr}}) {
+        NetSocket endpoint;
+        EXPECT_EQ(endpoint.Open(failing.flags, failing.port, failing.group), 1) << failing.flags;
+        EXPECT_TRUE(endpoint.IsOpen()) << failing.flags;
+        EXPECT_EQ(endpoint.Flags(), failing.flags);
+        EXPECT_EQ(endpoint.Open(NS_UDP, 0, nullptr), 1) << "still counts as open";
+        EXPECT_EQ(endpoint.Close(), 0);
+        EXPECT_FALSE(endpoint.IsOpen());
+    }
 }
 
 TEST(NetSocketLifecycleTest, MakeAddressCases) {

@@ -103,6 +103,8 @@ TEST_F(NetSocketNamespaceTest, SenderAddressNamesTheSenderOfTheLastDatagram) {
     ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 7));
     EXPECT_EQ(TakeAll(udp.receiver), "abcdefg");
     EXPECT_EQ(udp.receiver.PeerAddress(), OTHER_LOCAL);
+    EXPECT_EQ(udp.receiver.Receive(false), 0);
+    EXPECT_EQ(udp.receiver.PeerAddress(), OTHER_LOCAL) << "nothing pending names no sender";
 
     ASSERT_EQ(udp.Send("hi", 2), 0);
     ASSERT_TRUE(ReceiveAtLeast(udp.receiver, 2));

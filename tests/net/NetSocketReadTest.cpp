@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <thread>
 
@@ -173,18 +175,26 @@ TEST(NetSocketBlockingReadTest, AnAcceptedBlockingEndpointDoesNotWaitOnAnEmptyBu
     EXPECT_EQ(pair.accepted->Read(dst, 1), 1);
 }
 
-TEST(NetSocketBlockingReadTest, ReadUntilWaitsForADelimiterThatArrivesLater) {
+TEST(NetSocketBlockingReadTest, ReadUntilWaitsForADelimiterThatArrivesLaterAndReturnsSoon) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_BLOCKING));
+    std::atomic<std::int64_t> delimiterSent{0};
     std::thread writer([&] {
         pair.accepted->Send("hel", 3, 0, nullptr);
         SleepMilliseconds(150);
+        delimiterSent = std::chrono::steady_clock::now().time_since_epoch().count();
         pair.accepted->Send("lo\r\nrest", 8, 0, nullptr);
     });
     char dst[16];
     EXPECT_EQ(pair.client.ReadUntil(dst, sizeof dst, "\r\n"), 0);
+    const std::chrono::steady_clock::duration waited =
+        std::chrono::steady_clock::now().time_since_epoch() -
+        std::chrono::steady_clock::duration(delimiterSent.load());
     writer.join();
     EXPECT_STREQ(dst, "hello");
+    // It waits in short steps, not for more input or the end of the connection; the bound is
+    // generous for a loaded machine.
+    EXPECT_LT(waited, std::chrono::seconds(2));
     EXPECT_TRUE(WaitFor([&] {
         pair.client.Receive(false);
         return pair.client.BufferedBytes() == 4;
@@ -226,6 +236,8 @@ TEST(NetSocketDatagramReadTest, OneReceiveTakesSuccessiveDatagramsInOrder) {
     }));
     EXPECT_EQ(TakeAll(udp.receiver), "abcdefg");
     EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
+    EXPECT_EQ(udp.receiver.Receive(false), 0);
+    EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1") << "nothing pending names no sender";
 }
 
 TEST(NetSocketDatagramReadTest, ADatagramLongerThanTheChunkIsLostWithAFailure) {

@@ -145,10 +145,14 @@ TEST(NetSocketSendTest, ABlockingEndpointWritesTheWholeBuffer) {
 }
 
 // A peer that does not read makes a non-blocking endpoint keep its output; once the peer reads,
-// every byte arrives once and in order.
-TEST(NetSocketSendTest, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
+// every byte arrives once and in order. The parameter is the most a send call is given, so that
+// the socket takes each write in several parts (0: as much as it takes).
+class KeptOutputInParts : public testing::TestWithParam<std::size_t> {};
+
+TEST_P(KeptOutputInParts, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
     SlowReaderPair pair;
     ASSERT_TRUE(pair.Connect());
+    pair.accepted->LimitEachWrite(GetParam());
     const std::vector<std::uint8_t> data = PatternBytes(32u << 20, 9);
     // Odd sizes, so that a kept piece written twice or skipped shifts the bytes after it. A
     // socket that is briefly full may take more later, so the kept output is only required to
@@ -172,6 +176,9 @@ TEST(NetSocketSendTest, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
     EXPECT_TRUE(std::equal(received->begin(), received->end(), data.begin()));
     EXPECT_TRUE(pair.peer->NothingArrives(200));
 }
+
+INSTANTIATE_TEST_SUITE_P(NetSocketSendTest, KeptOutputInParts,
+                         testing::Values(std::size_t{0}, std::size_t{997}, std::size_t{4096}));
 
 TEST(NetSocketSendTest, PassingThePendingLimitEndsTheConnection) {
     SlowReaderPair pair;

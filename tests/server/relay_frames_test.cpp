@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -83,6 +84,31 @@ TEST(RelayFrames, GreetingsAreTheIdDigitsAndTheSignedTickCountAndNothingMore) {
     relay.RunPass();
     EXPECT_EQ(client->ReadFrame(), (Frame{9, 12, "after"}));
     EXPECT_EQ(earlier[0]->ReadFrame(), (Frame{9, 2, "after"}));
+}
+
+std::uint32_t givenTick = 0;
+
+std::uint32_t GivenTick() {
+    return givenTick;
+}
+
+TEST(RelayFrames, GreetingClockIsTheTickCountReadAsSigned32Bits) {
+    RelayHarness relay;
+    ASSERT_TRUE(relay.Listening());
+    relay.state.tickCount = GivenTick;
+    // Past 2^31 ms (24.9 days of uptime) the clock reads as negative, as players expect it.
+    const std::pair<std::uint32_t, std::string> cases[] = {
+        {0x7FFFFFFFu, "2147483647"}, {0x80000000u, "-2147483648"}, {0xFFFFFFFFu, "-1"}, {0u, "0"}};
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (const auto& [tick, text] : cases) {
+        givenTick = tick;
+        clients.push_back(relay.Connect());
+        ASSERT_TRUE(clients.back());
+        ASSERT_TRUE(clients.back()->ReadFrame());
+        const auto clock = clients.back()->ReadFrame();
+        ASSERT_TRUE(clock);
+        EXPECT_EQ(clock->value, text) << tick;
+    }
 }
 
 TEST(RelayFrames, TargetAboveOneByteReachesItsPlayer) {

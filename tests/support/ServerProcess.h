@@ -30,6 +30,9 @@ public:
 
     void WriteInput(std::string_view text);
     void CloseInput();
+    // Closes this end of the server's output, as a console reader that has gone would: the
+    // server's next console line then meets a broken pipe.
+    void CloseOutput();
     // Waits until the output holds `text`; true when it does.
     bool WaitForOutput(std::string_view text, int timeoutMs = 5000);
     // Waits until `text` occurs `count` times.

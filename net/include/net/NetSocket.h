@@ -92,6 +92,9 @@ public:
     // Writes as much kept output as the socket takes now. 1 when the connection has failed.
     int FlushPending();
     std::size_t PendingOutput() const { return pending.Size(); }
+    // The most bytes one send call is given; 0, the default, is no limit. Tests set it so that
+    // the socket takes a write in several parts.
+    void LimitEachWrite(std::size_t bytes) { writeLimit = bytes; }
     // Sends small writes at once instead of coalescing them.
     void EnableNoDelay();
     // The most unread bytes that Receive keeps in the buffer; the rest waits in the socket. 0,
@@ -158,6 +161,7 @@ private:
 
     ByteBuffer pending;
     std::size_t receiveLimit = 0;
+    std::size_t writeLimit = 0;
     bool sendFailed = false;
     bool fellBehind = false;
     std::string openFailure;

@@ -5,6 +5,7 @@
 #include "server/OperatorChannels.h"
 #include "server/PlayerRegistry.h"
 #include "server/ServerStatistics.h"
+#include "sync/Clock.h"
 
 #include <cstdio>
 
@@ -36,4 +37,6 @@ struct ServerState {
     std::uint32_t messagesPerPass = 1;
     // The control socket and the metrics endpoint, when the options ask for them.
     OperatorChannels channels;
+    // The clock a new player is greeted with; tests give it any tick count.
+    std::uint32_t (*tickCount)() = TickCount;
 };

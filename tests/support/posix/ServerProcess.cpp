@@ -75,6 +75,9 @@ void ServerProcess::Launch() {
     }
     pid = fork();
     if (pid == 0) {
+        // The server starts with the broken-pipe signal at its default, as a shell starts it,
+        // even when this process ignores it.
+        signal(SIGPIPE, SIG_DFL);
         dup2(toChild[0], STDIN_FILENO);
         dup2(fromChild[1], STDOUT_FILENO);
         dup2(errorsFromChild[1], STDERR_FILENO);
@@ -107,10 +110,7 @@ void ServerProcess::Stop() {
         waitpid(pid, nullptr, 0);
         exited = true;
     }
-    if (output >= 0) {
-        close(output);
-        output = -1;
-    }
+    CloseOutput();
     if (errors >= 0) {
         close(errors);
         errors = -1;
@@ -128,6 +128,13 @@ void ServerProcess::CloseInput() {
     if (input >= 0) {
         close(input);
         input = -1;
+    }
+}
+
+void ServerProcess::CloseOutput() {
+    if (output >= 0) {
+        close(output);
+        output = -1;
     }
 }
 

@@ -141,14 +141,18 @@ private:
     int FailOpen(const char* call);
     // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
     void SetSenderAddress(const SocketAddress& sender);
+    // Writes `acceptedPeer`.
+    void SetAcceptedPeer(const SocketAddress& peer);
     void StartReceiver();
     void StopReceiver();
 
     int flags = 0;
     sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
     ByteBuffer buffer;
-    // The sender of the latest datagram; for an accepted stream, the peer it was accepted from.
+    // The sender of the latest datagram. Open and Close leave it as it is.
     char senderAddress[16] = {};
+    // The peer an accepted stream was accepted from, until the endpoint is opened again.
+    char acceptedPeer[16] = {};
     Thread receiver;
     Mutex bufferLock;
     std::uint32_t membershipGroup = 0;

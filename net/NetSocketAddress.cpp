@@ -37,6 +37,11 @@ SocketAddress NetSocket::MakeAddress(const char* host, std::uint16_t port) {
     return address;
 }
 
+bool NetSocket::HostIsKnown(const char* host) {
+    std::uint32_t address = 0;
+    return host == nullptr || !HasLetter(host) || LookupHostByName(host, address);
+}
+
 std::uint16_t NetSocket::LocalPort() const {
     SocketAddress local;
     if (!IsOpen() || !LocalAddressOf(sock, local)) {

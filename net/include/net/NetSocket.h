@@ -46,6 +46,9 @@ public:
     // A host text with a letter in it is looked up by name (not found: 127.0.0.1); any other
     // text is converted as a dotted address (rejected: 255.255.255.255); null is any address.
     static SocketAddress MakeAddress(const char* host, std::uint16_t port);
+    // False for a host text that MakeAddress would look up by name and not find; true for any
+    // other text.
+    static bool HostIsKnown(const char* host);
 
     // `port` is the local port of UDP endpoints and listeners and the remote port of clients;
     // `host` is the server of a client, the group of a multicast endpoint and the local address

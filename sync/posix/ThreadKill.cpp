@@ -29,8 +29,10 @@ bool InstallKillHandlerOnce() {
     struct sigaction action {};
     action.sa_handler = OnKillSignal;
     sigemptyset(&action.sa_mask);
-    // A call outside a KillableWait that the signal interrupts goes on.
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: the interrupted call returns, so that a runtime that delivers signals only
+    // between calls (ThreadSanitizer's) still runs the handler; a call outside a KillableWait
+    // fails with EINTR.
+    action.sa_flags = 0;
     return sigaction(KillSignal(), &action, nullptr) == 0;
 }
 

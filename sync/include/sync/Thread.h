@@ -45,9 +45,10 @@ public:
     // one of the library's waits (SleepMilliseconds, a waiting receive, poll or connect, a
     // receiver thread's wait; see KillableWait), also when that wait is inside a destructor or
     // a noexcept function; a thread that is elsewhere, busy or in a wait of its own, ends at
-    // its next wait in the library. Returns 0 once the thread has ended, 1 when it has not
-    // ended within a second (it then ends by itself at its next library wait, or never if
-    // it reaches none); the handle is released either way. 0 when there is no thread.
+    // its next wait in the library (a system call it is making then fails with EINTR).
+    // Returns 0 once the thread has ended, 1 when it has not ended within a second (it then
+    // ends by itself at its next library wait, or never if it reaches none); the handle is
+    // released either way. 0 when there is no thread.
     int Kill();
     // Waits for the thread's body to return, then releases the handle. 0 when there is no
     // thread.

@@ -32,6 +32,7 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
         buffer.Clear();
     }
     pending.Clear();
+    acceptedPeer[0] = '\0';
     sendFailed = false;
     fellBehind = false;
     peerClosed = false;
@@ -97,7 +98,7 @@ NetSocket* NetSocket::Accept() {
         sockets::Close(accepted);
         return nullptr;
     }
-    endpoint->SetSenderAddress(peer);
+    endpoint->SetAcceptedPeer(peer);
     // An endpoint that carries NS_THREADED gets its receiver, so that its buffer fills the way
     // its flags say.
     if (endpoint->flags & NS_THREADED) {

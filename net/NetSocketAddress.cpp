@@ -37,6 +37,11 @@ SocketAddress NetSocket::MakeAddress(const char* host, std::uint16_t port) {
     return address;
 }
 
+bool NetSocket::HostIsKnown(const char* host) {
+    std::uint32_t address = 0;
+    return host == nullptr || !HasLetter(host) || LookupHostByName(host, address);
+}
+
 std::uint16_t NetSocket::LocalPort() const {
     SocketAddress local;
     if (!IsOpen() || !LocalAddressOf(sock, local)) {
@@ -70,10 +75,15 @@ std::string NetSocket::PeerAddress() {
     }
     // A connection that has already been reset has no peer to ask for; the address it was
     // accepted from still names it.
-    return std::string(senderAddress);
+    return std::string(acceptedPeer);
 }
 
 void NetSocket::SetSenderAddress(const SocketAddress& sender) {
     const std::string text = AddressToText(sender.address);
     std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
+}
+
+void NetSocket::SetAcceptedPeer(const SocketAddress& peer) {
+    const std::string text = AddressToText(peer.address);
+    std::snprintf(acceptedPeer, sizeof acceptedPeer, "%s", text.c_str());
 }

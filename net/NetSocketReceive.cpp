@@ -176,8 +176,9 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
             return 1;
         }
         // Without a receiver thread nothing else notices a close that follows the last bytes:
-        // Receive found them by the pending count, which stays 0 after the end.
-        if (!(flags & NS_THREADED) && IsDisconnected()) {
+        // Receive found them by the pending count, which stays 0 after the end. A datagram
+        // endpoint has no connection to lose, and an empty datagram would pass for a close.
+        if (!(flags & (NS_THREADED | NS_UDP)) && IsDisconnected()) {
             return 1;
         }
         SleepMilliseconds(READ_RETRY_MS);

@@ -1,5 +1,7 @@
 #include "SocketOps.h"
 
+#include "sync/KillableWait.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
@@ -149,6 +151,7 @@ bool Listen(SocketHandle sock, int backlog) {
 
 bool Connect(SocketHandle sock, const SocketAddress& address) {
     const sockaddr_in platform = ToPlatform(address);
+    const KillableWait killable;
     if (connect(Fd(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0) {
         return true;
     }
@@ -185,6 +188,7 @@ SocketHandle Accept(SocketHandle listener, SocketAddress& peer) {
 
 Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds) {
     pollfd watched{Fd(sock), POLLIN, 0};
+    const KillableWait killable(timeoutMilliseconds != 0);
     const int result = poll(&watched, 1, timeoutMilliseconds);
     if (result < 0) {
         return Readiness::Failed;
@@ -248,6 +252,7 @@ IoResult SendDatagram(SocketHandle sock, const void* data, std::size_t length,
 IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool wait) {
     ssize_t result;
     do {
+        const KillableWait killable(wait);
         result = recv(Fd(sock), data, capacity, wait ? 0 : MSG_DONTWAIT);
     } while (result < 0 && errno == EINTR);
     return Completed(result);
@@ -261,6 +266,7 @@ IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, So
     do {
         // MSG_TRUNC makes a datagram report its real length, so that one longer than the
         // area is told apart from one that fits.
+        const KillableWait killable(wait);
         result = recvfrom(Fd(sock), data, capacity, MSG_TRUNC | (wait ? 0 : MSG_DONTWAIT),
                           reinterpret_cast<sockaddr*>(&sender), &senderLength);
     } while (result < 0 && errno == EINTR);
@@ -357,6 +363,7 @@ void CloseWakeChannel(WakeChannel& channel) {
 
 WaitResult WaitReadableOrWoken(SocketHandle sock, const WakeChannel& channel) {
     pollfd watched[2] = {{Fd(sock), POLLIN, 0}, {Fd(channel.readEnd), POLLIN, 0}};
+    const KillableWait killable;
     for (;;) {
         if (poll(watched, 2, -1) >= 0) {
             break;

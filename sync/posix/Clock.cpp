@@ -1,4 +1,5 @@
 #include "sync/Clock.h"
+#include "sync/KillableWait.h"
 
 #include <time.h>
 
@@ -17,6 +18,7 @@ std::uint32_t TickCount() {
 void SleepMilliseconds(unsigned milliseconds) {
     timespec remaining{static_cast<time_t>(milliseconds / 1000u),
                        static_cast<long>(milliseconds % 1000u) * 1000000L};
+    const KillableWait killable;
     while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
     }
 }

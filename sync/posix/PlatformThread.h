@@ -4,6 +4,7 @@
 
 #include <pthread.h>
 #include <semaphore.h>
+#include <setjmp.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -20,8 +21,14 @@ struct PlatformThread {
     sem_t started;
     // Posted by the thread once a suspend request has stopped it.
     sem_t stopped;
-    std::atomic<bool> suspended{false};
+    // How many Suspends are not yet undone by a Resume; the thread runs only at 0.
+    std::atomic<int> suspendCount{0};
     std::atomic<bool> resumeRequested{false};
+    // Where a Kill takes the thread: back to the start of its body, which then ends it.
+    sigjmp_buf killJump;
+    std::atomic<bool> killRequested{false};
+    // Above 0 while the thread is inside a KillableWait.
+    std::atomic<int> killableDepth{0};
     std::atomic<bool> finished{false};
     std::atomic<int> owners{2};
 };
@@ -37,5 +44,14 @@ bool InstallSuspendHandlers();
 // The signal that stops a thread until it is resumed.
 int SuspendSignal();
 int ResumeSignal();
-// Marks the calling thread as the one `record` describes, for the suspend handler.
+// Undoes every Suspend still in force.
+void ResumeFully(PlatformThread& record);
+// Marks the calling thread as the one `record` describes, for the signal handlers.
 void SetCurrentThreadRecord(PlatformThread* record);
+// The record of the calling thread; null for a thread that Thread did not start.
+PlatformThread* CurrentThreadRecord();
+
+// Installs the handler of the kill signal; false when it cannot be.
+bool InstallKillHandler();
+// The signal that ends a thread waiting in a KillableWait.
+int KillSignal();

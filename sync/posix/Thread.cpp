@@ -10,13 +10,7 @@
 
 namespace {
 
-// How long Kill waits for a cancelled thread to end.
-constexpr long KILL_WAIT_MS = 1000;
-
-// The set that holds the suspend signal alone. Made once, by the first Start, so that a thread
-// that is ending keeps no set on its stack: a cancellation leaves the stack of the frames it
-// ended marked as they were, and AddressSanitizer would take a new variable there for a stale
-// one.
+// The set that holds the suspend signal alone, made once by the first Start.
 const sigset_t& SuspendSignalSet() {
     static const sigset_t set = [] {
         sigset_t made;
@@ -27,9 +21,8 @@ const sigset_t& SuspendSignalSet() {
     return set;
 }
 
-// Runs as the thread ends, whether its body returned or a cancellation ended it.
-void FinishThread(void* shared) {
-    auto* record = static_cast<PlatformThread*>(shared);
+// Runs as the thread ends, whether its body returned or a Kill ended it.
+void FinishThread(PlatformThread* record) {
     // A suspend request after this point would find no handler to answer it.
     pthread_sigmask(SIG_BLOCK, &SuspendSignalSet(), nullptr);
     SetCurrentThreadRecord(nullptr);
@@ -37,30 +30,18 @@ void FinishThread(void* shared) {
     ReleasePlatformThread(record);
 }
 
-// A value kept per thread (a pthread key) whose destructor finishes the thread: unlike a
-// destructor on the thread's stack, it needs no unwinding of the body's frames.
-pthread_key_t FinishKey() {
-    static const pthread_key_t key = [] {
-        pthread_key_t made{};
-        pthread_key_create(&made, FinishThread);
-        return made;
-    }();
-    return key;
-}
-
-// The body runs below a stretch of stack that nothing marks. A cancellation ends the body's
-// frames without unwinding AddressSanitizer's marks of them, and the calls that end the thread
-// then stay within the unmarked stretch.
-[[gnu::no_sanitize_address]] void* RunEntry(void* shared) {
-    // Volatile, so that the stretch is kept although nothing reads it.
-    [[maybe_unused]] volatile char unmarkedStack[16 * 1024];
-    unmarkedStack[0] = 0;
-    auto* record = static_cast<PlatformThread*>(shared);
-    SetCurrentThreadRecord(record);
+void* RunEntry(void* shared) {
+    auto* const record = static_cast<PlatformThread*>(shared);
     record->taskId = gettid();
-    pthread_setspecific(FinishKey(), record);
-    sem_post(&record->started);
-    record->entry(record->parameter);
+    // A Kill jumps back here from a KillableWait, leaving the body's frames without running
+    // anything in them, and the thread ends as if the body had returned. The signal mask is
+    // saved, so that the kill signal is taken again after the jump out of its handler.
+    if (sigsetjmp(record->killJump, 1) == 0) {
+        SetCurrentThreadRecord(record);
+        sem_post(&record->started);
+        record->entry(record->parameter);
+    }
+    FinishThread(record);
     return nullptr;
 }
 
@@ -118,7 +99,7 @@ Thread::~Thread() {
     if (handle == nullptr) {
         return;
     }
-    Resume();
+    ResumeFully(*handle);
     pthread_detach(handle->thread);
     ReleasePlatformThread(handle);
 }
@@ -132,7 +113,7 @@ int Thread::Start(Entry entry, void* parameter) {
         return 1;
     }
     SuspendSignalSet();
-    FinishKey();
+    InstallKillHandler();
     record->entry = entry;
     record->parameter = parameter;
     sem_init(&record->started, 0, 0);
@@ -157,33 +138,11 @@ int Thread::SetPriority(int priority) {
     return setpriority(PRIO_PROCESS, static_cast<id_t>(handle->taskId), nice) == 0 ? 0 : 1;
 }
 
-int Thread::Kill() {
-    if (handle == nullptr) {
-        return 0;
-    }
-    if (handle->finished.load()) {
-        return Join();
-    }
-    Resume();
-    // Cancellation ends the thread at its next wait: at once when it is waiting now.
-    int result = 1;
-    if (pthread_cancel(handle->thread) == 0) {
-        const timespec deadline = DeadlineAfter(KILL_WAIT_MS);
-        result = pthread_timedjoin_np(handle->thread, nullptr, &deadline) == 0 ? 0 : 1;
-    }
-    if (result != 0) {
-        pthread_detach(handle->thread);
-    }
-    ReleasePlatformThread(handle);
-    handle = nullptr;
-    return result;
-}
-
 int Thread::Join() {
     if (handle == nullptr) {
         return 0;
     }
-    Resume();
+    ResumeFully(*handle);
     if (pthread_join(handle->thread, nullptr) != 0) {
         return 1;
     }

@@ -33,12 +33,15 @@ void OnSuspendSignal(int) {
 
 void OnResumeSignal(int) {}
 
-bool Install(int signalNumber, void (*handler)(int), int alsoBlocked) {
+bool Install(int signalNumber, void (*handler)(int), bool blockResumeAndKill) {
     struct sigaction action {};
     action.sa_handler = handler;
     sigemptyset(&action.sa_mask);
-    if (alsoBlocked != 0) {
-        sigaddset(&action.sa_mask, alsoBlocked);
+    // A kill signal waits until the suspend handler has returned, so that a jump never leaves
+    // the handler half done.
+    if (blockResumeAndKill) {
+        sigaddset(&action.sa_mask, ResumeSignal());
+        sigaddset(&action.sa_mask, KillSignal());
     }
     // Calls that the signal interrupts go on after the thread is resumed.
     action.sa_flags = SA_RESTART;
@@ -46,8 +49,8 @@ bool Install(int signalNumber, void (*handler)(int), int alsoBlocked) {
 }
 
 bool InstallBoth() {
-    return Install(ResumeSignal(), OnResumeSignal, 0) &&
-           Install(SuspendSignal(), OnSuspendSignal, ResumeSignal());
+    return Install(ResumeSignal(), OnResumeSignal, false) &&
+           Install(SuspendSignal(), OnSuspendSignal, true);
 }
 
 // Waits for the thread to report that it has stopped; false when it ended first, since an
@@ -84,17 +87,33 @@ void SetCurrentThreadRecord(PlatformThread* record) {
     currentRecord = record;
 }
 
+PlatformThread* CurrentThreadRecord() {
+    return currentRecord;
+}
+
+void ResumeFully(PlatformThread& record) {
+    if (record.suspendCount.load() == 0) {
+        return;
+    }
+    record.suspendCount.store(0);
+    record.resumeRequested.store(true);
+    pthread_kill(record.thread, ResumeSignal());
+}
+
+// Counted as SuspendThread and ResumeThread count: the thread runs again once every Suspend has
+// its Resume.
 int Thread::Suspend() {
     if (handle == nullptr || handle->finished.load() || !InstallSuspendHandlers()) {
         return 1;
     }
-    if (handle->suspended.load()) {
+    if (handle->suspendCount.load() > 0) {
+        handle->suspendCount.fetch_add(1);
         return 0;
     }
     if (pthread_kill(handle->thread, SuspendSignal()) != 0 || !AwaitStopped(*handle)) {
         return 1;
     }
-    handle->suspended.store(true);
+    handle->suspendCount.store(1);
     return 0;
 }
 
@@ -102,13 +121,17 @@ int Thread::Resume() {
     if (handle == nullptr) {
         return 1;
     }
-    if (!handle->suspended.load()) {
+    if (handle->suspendCount.load() > 1) {
+        handle->suspendCount.fetch_sub(1);
+        return 0;
+    }
+    if (handle->suspendCount.load() == 0) {
         return 0;
     }
     handle->resumeRequested.store(true);
     if (pthread_kill(handle->thread, ResumeSignal()) != 0) {
         return 1;
     }
-    handle->suspended.store(false);
+    handle->suspendCount.store(0);
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "sync/Thread.h"
+#include "sync/KillableWait.h"
 
 #include <windows.h>
 
@@ -30,11 +31,19 @@ bool HasEnded(HANDLE thread) {
     return WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
 }
 
+// Undoes every suspension still in force.
+void ResumeFully(HANDLE thread) {
+    DWORD previousCount = 0;
+    do {
+        previousCount = ResumeThread(thread);
+    } while (previousCount > 1 && previousCount != static_cast<DWORD>(-1));
+}
+
 }  // namespace
 
 Thread::~Thread() {
     if (handle != nullptr) {
-        Resume();
+        ResumeFully(handle->thread);
         CloseHandle(handle->thread);
         delete handle;
     }
@@ -81,13 +90,13 @@ int Thread::Resume() {
     if (handle == nullptr) {
         return 1;
     }
-    // A thread suspended more than once runs again only when every suspension is undone.
-    DWORD previousCount = 0;
-    do {
-        previousCount = ResumeThread(handle->thread);
-    } while (previousCount > 1 && previousCount != static_cast<DWORD>(-1));
-    return previousCount == static_cast<DWORD>(-1) ? 1 : 0;
+    // Undoes one Suspend: a thread suspended twice runs again after the second Resume.
+    return ResumeThread(handle->thread) == static_cast<DWORD>(-1) ? 1 : 0;
 }
+
+// TerminateThread ends a thread wherever it is, so no wait needs marking.
+KillableWait::KillableWait(bool) {}
+KillableWait::~KillableWait() = default;
 
 int Thread::Kill() {
     if (handle == nullptr) {
@@ -107,7 +116,7 @@ int Thread::Join() {
     if (handle == nullptr) {
         return 0;
     }
-    Resume();
+    ResumeFully(handle->thread);
     if (WaitForSingleObject(handle->thread, INFINITE) != WAIT_OBJECT_0) {
         return 1;
     }

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sync/Thread.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -238,6 +240,38 @@ TEST(NetSocketDatagramReadTest, OneReceiveTakesSuccessiveDatagramsInOrder) {
     EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
     EXPECT_EQ(udp.receiver.Receive(false), 0);
     EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1") << "nothing pending names no sender";
+}
+
+// An empty datagram reads like the end of a connection to the liveness test; a datagram
+// endpoint has no connection, so a blocking ReadUntil goes on waiting for its delimiter.
+TEST(NetSocketDatagramReadTest, ABlockingReadUntilWaitsPastAnEmptyDatagram) {
+    DatagramPair udp;
+    ASSERT_TRUE(udp.Open(NS_UDP | NS_BLOCKING));
+    // Room for less than one more chunk once "ab" is in, so that the empty datagram behind it
+    // stays on the socket for the liveness test to find.
+    udp.receiver.SetReceiveLimit(RECEIVE_CHUNK + 1);
+    ASSERT_EQ(udp.Send("ab", 2), 0);
+    ASSERT_EQ(udp.Send("", 0), 0);
+
+    struct Reader {
+        NetSocket* endpoint;
+        std::atomic<bool> returned{false};
+        char line[16] = {};
+    } reader{&udp.receiver};
+    Thread thread;
+    ASSERT_EQ(thread.Start(
+                  [](void* self) {
+                      auto* r = static_cast<Reader*>(self);
+                      r->endpoint->ReadUntil(r->line, sizeof r->line, "\n");
+                      r->returned = true;
+                  },
+                  &reader),
+              0);
+    // Several tries of the read, each with its liveness test.
+    EXPECT_FALSE(WaitFor([&] { return reader.returned.load(); }, 20 * READ_RETRY_MS))
+        << "ReadUntil gave up on an empty datagram";
+    EXPECT_EQ(thread.Kill(), 0) << "the read was not waiting";
+    EXPECT_EQ(udp.receiver.BufferedBytes(), 2u);
 }
 
 TEST(NetSocketDatagramReadTest, ADatagramLongerThanTheChunkIsLostWithAFailure) {

@@ -128,6 +128,12 @@ TEST(NetSocketSendTest, PeerAddressOfStreamsAndDatagrams) {
     EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1");
     ASSERT_EQ(udp.receiver.Open(NS_UDP, 0, nullptr), 0);
     EXPECT_EQ(udp.receiver.PeerAddress(), "127.0.0.1") << "Open keeps the last sender";
+
+    // An accepted stream's peer is no datagram sender: opened again as a datagram endpoint, it
+    // has had no sender yet.
+    ASSERT_EQ(pair.accepted->Close(), 0);
+    ASSERT_EQ(pair.accepted->Open(NS_UDP, 0, nullptr), 0);
+    EXPECT_EQ(pair.accepted->PeerAddress(), "");
 }
 
 TEST(NetSocketSendTest, ABlockingEndpointWritesTheWholeBuffer) {

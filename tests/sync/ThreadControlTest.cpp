@@ -31,6 +31,33 @@ void SleepAnHour(void* started) {
     SleepMilliseconds(AN_HOUR_MS);
 }
 
+// What a thread that is to be killed in a wait reports: that it has reached the wait, and
+// whether anything after the wait ran.
+struct WaitProgress {
+    std::atomic<bool> waiting{false};
+    std::atomic<bool> passedTheWait{false};
+
+    void WaitAnHour() {
+        waiting = true;
+        SleepMilliseconds(AN_HOUR_MS);
+        passedTheWait = true;
+    }
+};
+
+// Waits in its destructor, as an object that tidies up by waiting for something does.
+struct WaitsWhenDestroyed {
+    WaitProgress* progress;
+    ~WaitsWhenDestroyed() { progress->WaitAnHour(); }
+};
+
+void WaitInADestructor(void* progress) {
+    const WaitsWhenDestroyed waiter{static_cast<WaitProgress*>(progress)};
+}
+
+void WaitInANoexceptFunction(void* progress) noexcept {
+    static_cast<WaitProgress*>(progress)->WaitAnHour();
+}
+
 // How long `operation` took, in milliseconds.
 template <typename Operation>
 long long MillisecondsFor(Operation operation) {
@@ -121,6 +148,48 @@ TEST(ThreadControlTest, KillEndsAThreadWaitingToReceive) {
     SleepMilliseconds(50);
     EXPECT_EQ(thread.Kill(), 0);
     EXPECT_FALSE(waiter.returned.load()) << "the receive ended by itself";
+}
+
+// Unwinding a thread's stack through a destructor or a noexcept function ends the process, so
+// these would abort the whole test program if Kill unwound.
+TEST(ThreadControlTest, KillEndsAThreadWaitingInADestructorOrANoexceptFunction) {
+    const Thread::Entry bodies[] = {&WaitInADestructor, &WaitInANoexceptFunction};
+    for (const Thread::Entry body : bodies) {
+        WaitProgress progress;
+        Thread thread;
+        ASSERT_EQ(thread.Start(body, &progress), 0);
+        ASSERT_TRUE(WaitFor([&] { return progress.waiting.load(); }));
+        EXPECT_EQ(thread.Kill(), 0);
+        EXPECT_FALSE(thread.IsRunning());
+        EXPECT_FALSE(progress.passedTheWait.load());
+    }
+}
+
+TEST(ThreadControlTest, TwoSuspendsNeedTwoResumes) {
+    Counter counter;
+    Thread thread;
+    ASSERT_EQ(thread.Start(&Counter::Run, &counter), 0);
+    ASSERT_TRUE(WaitFor([&] { return counter.count.load() > 5; }));
+
+    ASSERT_EQ(thread.Suspend(), 0);
+    ASSERT_EQ(thread.Suspend(), 0);
+    const long atSuspend = counter.count.load();
+    ASSERT_EQ(thread.Resume(), 0);
+    SleepMilliseconds(200);
+    EXPECT_EQ(counter.count.load(), atSuspend) << "one Resume undid two Suspends";
+
+    ASSERT_EQ(thread.Resume(), 0);
+    EXPECT_TRUE(WaitFor([&] { return counter.count.load() > atSuspend + 5; }));
+    // A Resume with no Suspend in force changes nothing.
+    EXPECT_EQ(thread.Resume(), 0);
+    const long running = counter.count.load();
+    EXPECT_TRUE(WaitFor([&] { return counter.count.load() > running + 5; }));
+
+    // Kill undoes every Suspend still in force.
+    ASSERT_EQ(thread.Suspend(), 0);
+    ASSERT_EQ(thread.Suspend(), 0);
+    EXPECT_EQ(thread.Kill(), 0);
+    EXPECT_FALSE(thread.IsRunning());
 }
 
 TEST(ThreadControlTest, SetPriorityTakesTheLevelsAndRefusesOtherValues) {

@@ -32,6 +32,22 @@ TEST(InputLine, ReadsTargetIdAndTheRestOfTheLineAsValue) {
     EXPECT_EQ(SentFrame("3 1 crlf\r").value, "crlf");
 }
 
+TEST(InputLine, TakesOneSpaceOrMoreBetweenFields) {
+    const Frame frame = SentFrame("4  7   hello  there");
+    EXPECT_EQ(frame.target, 4);
+    EXPECT_EQ(frame.id, 7);
+    EXPECT_EQ(frame.value, "hello  there");
+    EXPECT_EQ(SentFrame("all  7").value, "");
+    EXPECT_EQ(SentFrame("all 7  ").value, "");
+}
+
+TEST(InputLine, NotesThatMessageId255Leaves) {
+    const InputLine leaving = ParseInputLine("server 255 bye");
+    EXPECT_EQ(leaving.action, InputAction::Send);
+    EXPECT_NE(leaving.note.find("leave"), std::string::npos) << leaving.note;
+    EXPECT_EQ(ParseInputLine("server 254 bye").note, "");
+}
+
 TEST(InputLine, NamesAllAndServerAsTargets) {
     EXPECT_EQ(SentFrame("all 7 hi").target, BROADCAST_ID);
     EXPECT_EQ(SentFrame("server 7 hi").target, SERVER_ID);
@@ -53,7 +69,6 @@ TEST(InputLine, RejectsBadTargetsAndIds) {
     ExpectMalformed("everybody 7 hi");
     ExpectMalformed("4 256 hi");
     ExpectMalformed("4 x7 hi");
-    ExpectMalformed("4  7 hi");
     ExpectMalformed("99999999999999999999999 7 hi");
 }
 

@@ -73,3 +73,13 @@ TEST(ServerWatch, FailsWhenTheServerCannotListen) {
     EXPECT_FALSE(second.Spawn(VOR_SERVER_PATH, port, error));
     EXPECT_NE(error.find("did not start listening"), std::string::npos) << error;
 }
+
+TEST(ServerWatch, SaysWhyAProgramThatCannotBeStartedDidNotStart) {
+    ServerWatch watch;
+    std::string error;
+    EXPECT_FALSE(watch.Spawn("/nonexistent/vor-server", FreeLoopbackPort(), error));
+    EXPECT_FALSE(watch.Spawned());
+    const std::string expected = "could not start /nonexistent/vor-server: ";
+    EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
+    EXPECT_GT(error.size(), expected.size()) << "no reason given";
+}

@@ -37,11 +37,12 @@ bool ParseTarget(std::string_view word, PlayerId& target) {
     return true;
 }
 
-// The text up to the next space, which is taken from `rest` with that one space.
+// The text up to the next space, which is taken from `rest` with the spaces after it.
 std::string_view TakeWord(std::string_view& rest) {
     const std::size_t space = rest.find(' ');
     const std::string_view word = rest.substr(0, space);
-    rest = space == std::string_view::npos ? std::string_view() : rest.substr(space + 1);
+    const std::size_t next = rest.find_first_not_of(' ', word.size());
+    rest = next == std::string_view::npos ? std::string_view() : rest.substr(next);
     return word;
 }
 
@@ -85,6 +86,9 @@ InputLine ParseInputLine(std::string_view line) {
     frame.value = std::string(rest);
     InputLine result;
     result.action = InputAction::Send;
+    if (frame.id == MSG_LEAVE) {
+        result.note = "message id 255 is the leave message: the server removes this player";
+    }
     result.frame = std::move(frame);
     return result;
 }

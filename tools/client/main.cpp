@@ -3,6 +3,7 @@
 #include "protocol/DecimalNumber.h"
 #include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
+#include "tools/client/HostCheck.h"
 #include "tools/client/InputLine.h"
 #include "tools/client/LineReader.h"
 #include "vor/Version.h"
@@ -22,9 +23,9 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: vor-client HOST PORT\n"
                  "\n"
-                 "Joins the relay server at HOST (a dotted address or a name; a name that cannot\n"
-                 "be looked up means 127.0.0.1) and PORT as one player. Prints the greeting (the\n"
-                 "player id and the server clock) and every message received, one per line:\n"
+                 "Joins the relay server at HOST (a dotted IPv4 address or a name) and PORT as\n"
+                 "one player. Prints the greeting (the player id and the server clock) and every\n"
+                 "message received, one per line:\n"
                  "  received id ID target TARGET length N: VALUE\n"
                  "with control bytes in VALUE written as \\xNN. Each line typed on standard input\n"
                  "is one of:\n"
@@ -50,8 +51,9 @@ bool AwaitGreeting(NetSocket& server) {
         }
         if (!server.IsConnected()) {
             std::fprintf(stderr,
-                         "vor-client: the server closed the connection before the greeting "
-                         "(every player id may be taken)\n");
+                         "vor-client: the server closed the connection before the greeting: it "
+                         "may be full (--max-players), have too many players from this address "
+                         "(--max-per-address), or have every player id taken\n");
             return false;
         }
         SleepMilliseconds(POLL_INTERVAL_MS);
@@ -102,6 +104,10 @@ bool HandleLine(NetSocket& server, const std::string& text) {
         case InputAction::Leave:
             return false;
         case InputAction::Send:
+            if (!line.note.empty()) {
+                std::printf("Note: %s.\n", line.note.c_str());
+                std::fflush(stdout);
+            }
             if (SendFrame(server, line.frame) != 0) {
                 std::fprintf(stderr, "vor-client: the message could not be sent\n");
             }
@@ -128,6 +134,11 @@ int main(int argc, char** argv) {
     }
     IgnoreBrokenPipeSignal();
     const char* host = argv[1];
+    const std::string problem = HostProblem(host);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "vor-client: %s\n", problem.c_str());
+        return 1;
+    }
     const std::string address =
         NetSocket::AddressText(NetSocket::MakeAddress(host, static_cast<std::uint16_t>(port)));
     std::printf("Connecting to %s (%s) port %u.\n", host, address.c_str(),

@@ -16,7 +16,7 @@ constexpr const char* LEFT = " left.";
 
 bool ServerWatch::Spawn(const std::string& path, std::uint16_t port, std::string& error) {
     if (!child.Start(path, {"--port", std::to_string(port)})) {
-        error = "could not start " + path;
+        error = "could not start " + path + ": " + child.StartFailure();
         return false;
     }
     pid = child.Pid();

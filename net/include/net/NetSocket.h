@@ -46,6 +46,9 @@ public:
     // A host text with a letter in it is looked up by name (not found: 127.0.0.1); any other
     // text is converted as a dotted address (rejected: 255.255.255.255); null is any address.
     static SocketAddress MakeAddress(const char* host, std::uint16_t port);
+    // False for a host text that MakeAddress would look up by name and not find; true for any
+    // other text.
+    static bool HostIsKnown(const char* host);
 
     // `port` is the local port of UDP endpoints and listeners and the remote port of clients;
     // `host` is the server of a client, the group of a multicast endpoint and the local address
@@ -146,14 +149,18 @@ private:
     int FailOpen(const char* call);
     // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
     void SetSenderAddress(const SocketAddress& sender);
+    // Writes `acceptedPeer`.
+    void SetAcceptedPeer(const SocketAddress& peer);
     void StartReceiver();
     void StopReceiver();
 
     int flags = 0;
     sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
     ByteBuffer buffer;
-    // The sender of the latest datagram; for an accepted stream, the peer it was accepted from.
+    // The sender of the latest datagram. Open and Close leave it as it is.
     char senderAddress[16] = {};
+    // The peer an accepted stream was accepted from, until the endpoint is opened again.
+    char acceptedPeer[16] = {};
     Thread receiver;
     Mutex bufferLock;
     std::uint32_t membershipGroup = 0;

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -32,15 +33,43 @@ void ChildProcess::Stop() {
     }
 }
 
+namespace {
+
+// The error a failed exec reported through `failures`, or 0 once the exec closed it.
+int ExecError(int failures) {
+    int error = 0;
+    ssize_t got;
+    do {
+        got = read(failures, &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    return got == static_cast<ssize_t>(sizeof error) ? error : 0;
+}
+
+void ClosePipe(const int ends[2]) {
+    close(ends[0]);
+    close(ends[1]);
+}
+
+}  // namespace
+
 bool ChildProcess::Start(const std::string& path, const std::vector<std::string>& arguments) {
+    // The third pipe carries the error of a failed exec; a successful exec closes it.
     int toChild[2];
     int fromChild[2];
+    int failures[2];
     if (pipe2(toChild, O_CLOEXEC) != 0) {
+        startFailure = std::strerror(errno);
         return false;
     }
     if (pipe2(fromChild, O_CLOEXEC) != 0) {
-        close(toChild[0]);
-        close(toChild[1]);
+        startFailure = std::strerror(errno);
+        ClosePipe(toChild);
+        return false;
+    }
+    if (pipe2(failures, O_CLOEXEC) != 0) {
+        startFailure = std::strerror(errno);
+        ClosePipe(toChild);
+        ClosePipe(fromChild);
         return false;
     }
     std::vector<std::string> words{path};
@@ -56,11 +85,21 @@ bool ChildProcess::Start(const std::string& path, const std::vector<std::string>
         dup2(fromChild[1], STDOUT_FILENO);
         dup2(fromChild[1], STDERR_FILENO);
         execv(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = write(failures[1], &error, sizeof error);
         _exit(127);
     }
+    const int forkError = errno;
     close(toChild[0]);
     close(fromChild[1]);
-    if (child < 0) {
+    close(failures[1]);
+    const int execError = child > 0 ? ExecError(failures[0]) : 0;
+    close(failures[0]);
+    if (child < 0 || execError != 0) {
+        startFailure = std::strerror(child < 0 ? forkError : execError);
+        if (child > 0) {
+            waitpid(child, nullptr, 0);
+        }
         close(toChild[1]);
         close(fromChild[0]);
         return false;

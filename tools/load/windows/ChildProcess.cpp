@@ -4,6 +4,8 @@
 // psapi.h needs the types of windows.h.
 #include <psapi.h>
 
+#include <string>
+
 namespace {
 
 // Pipe and process handles fit in 32 bits, so the object keeps them as ints.
@@ -25,6 +27,20 @@ std::string CommandLine(const std::vector<std::string>& words) {
         line += '"' + word + '"';
     }
     return line;
+}
+
+// The system's description of the error of the call that failed last, without its line end.
+std::string LastErrorText() {
+    const DWORD code = GetLastError();
+    char text[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, text, sizeof text, nullptr);
+    std::string reason(text, length);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' ||
+                               reason.back() == ' ' || reason.back() == '.')) {
+        reason.pop_back();
+    }
+    return reason.empty() ? "error " + std::to_string(code) : reason;
 }
 
 }  // namespace
@@ -60,9 +76,11 @@ bool ChildProcess::Start(const std::string& path, const std::vector<std::string>
     HANDLE fromChild = nullptr;
     HANDLE childOutput = nullptr;
     if (!CreatePipe(&childInput, &toChild, &inherited, 0)) {
+        startFailure = LastErrorText();
         return false;
     }
     if (!CreatePipe(&fromChild, &childOutput, &inherited, 0)) {
+        startFailure = LastErrorText();
         CloseHandle(childInput);
         CloseHandle(toChild);
         return false;
@@ -82,6 +100,9 @@ bool ChildProcess::Start(const std::string& path, const std::vector<std::string>
     PROCESS_INFORMATION started{};
     const bool created = CreateProcessA(path.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, nullptr, &startup, &started);
+    if (!created) {
+        startFailure = LastErrorText();
+    }
     CloseHandle(childInput);
     CloseHandle(childOutput);
     if (!created) {

@@ -13,8 +13,10 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    // False when the program could not be started.
+    // False when the program could not be started; StartFailure then says why.
     bool Start(const std::string& path, const std::vector<std::string>& arguments);
+    // The system's reason why the latest Start failed.
+    const std::string& StartFailure() const { return startFailure; }
     // Appends what the program has written since the last call, without waiting.
     void ReadOutput(std::string& into);
     // True once the program has ended; `status` is its exit status, or 128 plus the signal that
@@ -32,6 +34,7 @@ private:
     int output = -1;
     bool ended = false;
     int endStatus = 0;
+    std::string startFailure;
 };
 
 // The resident memory of process `pid` in KiB, or -1 when it cannot be read (it has gone).

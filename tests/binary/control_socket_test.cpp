@@ -63,8 +63,9 @@ protected:
         }
     }
 
-    std::unique_ptr<ServerProcess> Start() {
-        auto server = StartOnPort({"--control", path}, port);
+    std::unique_ptr<ServerProcess> Start(std::vector<std::string> arguments = {}) {
+        arguments.insert(arguments.end(), {"--control", path});
+        auto server = StartOnPort(arguments, port);
         if (server) {
             server->CloseInput();
         }
@@ -81,6 +82,17 @@ protected:
     std::string path;
     std::uint16_t port = 0;
 };
+
+// A server that waits for work between passes wakes for a control connection.
+TEST_F(ControlSocket, AServerThatWaitsForWorkAnswersEachCommand) {
+    auto server = Start({"--pass-interval", "0"});
+    ASSERT_NE(server, nullptr);
+    for (int command = 0; command < 3; ++command) {
+        const CommandRun stats = Ctl({"stats"});
+        EXPECT_EQ(stats.status, 0);
+        EXPECT_NE(stats.output.find("\nPlayers: 0 now,"), std::string::npos) << stats.output;
+    }
+}
 
 TEST_F(ControlSocket, PlayersStatsAndKickAnswerOverTheSocket) {
     auto server = Start();

@@ -38,11 +38,11 @@ SocketAddress NetSocket::MakeAddress(const char* host, std::uint16_t port) {
 }
 
 std::uint16_t NetSocket::LocalPort() const {
-    SocketAddress local;
-    if (!IsOpen() || !LocalAddressOf(sock, local)) {
+    std::uint16_t port = 0;
+    if (!IsOpen() || !LocalPortOf(sock, port)) {
         return 0;
     }
-    return NetworkToHost16(local.port);
+    return port;
 }
 
 std::string NetSocket::LocalHostAddress() {
@@ -64,9 +64,9 @@ std::string NetSocket::PeerAddress() {
         MutexGuard guard(bufferLock);
         return std::string(senderAddress);
     }
-    SocketAddress peer;
-    if (IsOpen() && PeerAddressOf(sock, peer)) {
-        return AddressToText(peer.address);
+    std::string peer;
+    if (IsOpen() && PeerAddressTextOf(sock, peer)) {
+        return peer;
     }
     // A connection that has already been reset has no peer to ask for; the address it was
     // accepted from still names it.
@@ -74,6 +74,9 @@ std::string NetSocket::PeerAddress() {
 }
 
 void NetSocket::SetSenderAddress(const SocketAddress& sender) {
-    const std::string text = AddressToText(sender.address);
-    std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
+    SetSenderAddress(AddressToText(sender.address));
+}
+
+void NetSocket::SetSenderAddress(const std::string& sender) {
+    std::snprintf(senderAddress, sizeof senderAddress, "%s", sender.c_str());
 }

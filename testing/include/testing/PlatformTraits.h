@@ -14,3 +14,14 @@ bool ReceiveWindowWidens();
 // Whether a readiness collection tells a member that has only data from one whose peer may be
 // gone. Linux's epoll does; on Windows every ready member gets the full liveness test.
 bool ReadinessTellsOnlyData();
+
+// Whether this machine has an IPv6 loopback (::1) that a socket can bind, probed with the
+// platform's own calls rather than the socket library's, so that a fault in the library's IPv6
+// support fails its tests instead of skipping them.
+bool HasIpv6Loopback();
+// Whether an IPv6 socket may take IPv4 connections too (dual stack).
+bool AllowsDualStack();
+
+// The reasons the IPv6 tests give when they skip.
+inline constexpr const char* NO_IPV6_LOOPBACK = "this machine has no IPv6 loopback address (::1)";
+inline constexpr const char* NO_DUAL_STACK = "this system does not let IPv6 sockets take IPv4";

@@ -198,6 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
             "BindFiveParts", {"--bind", "1.2.3.4.5"}, "invalid value '1.2.3.4.5' for --bind"},
         BadArguments{
             "BindPartTooLarge", {"--bind", "1.2.3.256"}, "invalid value '1.2.3.256' for --bind"},
+        BadArguments{
+            "BindIpv6WithZone", {"--bind", "fe80::1%lo"}, "invalid value 'fe80::1%lo' for --bind"},
+        BadArguments{"BindIpv6Bracketed", {"--bind", "[::1]"}, "invalid value '[::1]' for --bind"},
         BadArguments{"NoPlayers", {"--max-players", "0"}, "invalid value '0' for --max-players"},
         BadArguments{"TooManyPlayers",
                      {"--max-players", "65535"},

@@ -1,3 +1,4 @@
+#include "net/Ipv6Text.h"
 #include "net/NetSocket.h"
 #include "net/ProcessSetup.h"
 #include "protocol/DecimalNumber.h"
@@ -22,9 +23,10 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: vor-client HOST PORT\n"
                  "\n"
-                 "Joins the relay server at HOST (a dotted address or a name; a name that cannot\n"
-                 "be looked up means 127.0.0.1) and PORT as one player. Prints the greeting (the\n"
-                 "player id and the server clock) and every message received, one per line:\n"
+                 "Joins the relay server at HOST (a dotted address, an IPv6 literal such as ::1,\n"
+                 "or a name; a name that cannot be looked up means 127.0.0.1) and PORT as one\n"
+                 "player. Prints the greeting (the player id and the server clock) and every\n"
+                 "message received, one per line:\n"
                  "  received id ID target TARGET length N: VALUE\n"
                  "with control bytes in VALUE written as \\xNN. Each line typed on standard input\n"
                  "is one of:\n"
@@ -128,14 +130,17 @@ int main(int argc, char** argv) {
     }
     IgnoreBrokenPipeSignal();
     const char* host = argv[1];
-    const std::string address =
-        NetSocket::AddressText(NetSocket::MakeAddress(host, static_cast<std::uint16_t>(port)));
+    Ipv6Bytes ipv6{};
+    const int family = ParseIpv6Text(host, ipv6) ? NS_IPV6 : 0;
+    const std::string address = family == NS_IPV6 ? Ipv6AddressText(ipv6)
+                                                  : NetSocket::AddressText(NetSocket::MakeAddress(
+                                                        host, static_cast<std::uint16_t>(port)));
     std::printf("Connecting to %s (%s) port %u.\n", host, address.c_str(),
                 static_cast<unsigned>(port));
     std::fflush(stdout);
 
     NetSocket server;
-    if (server.Open(NS_TCP | NS_THREADED, static_cast<std::uint16_t>(port), host) != 0) {
+    if (server.Open(NS_TCP | NS_THREADED | family, static_cast<std::uint16_t>(port), host) != 0) {
         std::fprintf(stderr,
                      "vor-client: could not connect to %s port %u (refused or unreachable: is "
                      "the server running and listening there?)\n",

@@ -35,8 +35,13 @@ for file in usr/bin/vor-server usr/bin/vor-client usr/bin/vor-load \
     usr/lib/systemd/system/vor-server@.service; do
     [ -e "$work/root/$file" ] || fail "$file is not in the package"
 done
-grep -q "^ExecStart=vor-server --port %i$" "$work/root/usr/lib/systemd/system/vor-server@.service" ||
-    fail "the unit does not start the server on its instance's port"
+unit="$work/root/usr/lib/systemd/system/vor-server@.service"
+grep -q '^ExecStart=vor-server --port %i $VOR_SERVER_OPTIONS$' "$unit" ||
+    fail "the unit does not start the server on its instance's port with the options' variable"
+for line in 'EnvironmentFile=-/etc/default/vor-server' 'EnvironmentFile=-/etc/default/vor-server@%i' \
+    'RestartPreventExitStatus=2' 'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX'; do
+    grep -qx -- "$line" "$unit" || fail "the unit lacks $line"
+done
 
 server="$work/root/usr/bin/vor-server"
 [ "$("$server" --version)" = "vor-server $version" ] || fail "--version: $("$server" --version)"

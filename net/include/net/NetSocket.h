@@ -133,6 +133,7 @@ private:
     // Watches the socket for input.
     friend class ReadinessSet;
 
+    // Open with NS_IPV6: a TCP client of, or a listener on, an IPv6 literal.
     int OpenIpv6(std::uint16_t port, const char* host);
     int ReceiveStream(bool wait);
     int ReceiveDatagrams(bool wait);

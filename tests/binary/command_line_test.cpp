@@ -191,6 +191,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"PortTooLarge", {"--port", "65536"}, "invalid value '65536' for --port"},
         BadArguments{"PortNotANumber", {"--port=x1"}, "invalid value 'x1' for --port"},
         BadArguments{"PortMissing", {"--port"}, "--port needs a value"},
+        // The service's instance name is the port: vor-server@abc must exit 2, which systemd
+        // does not restart.
+        BadArguments{
+            "ServiceInstanceNotAPort", {"--port", "abc"}, "invalid value 'abc' for --port"},
         BadArguments{"BindName",
                      {"--port", "1", "--bind", "localhost"},
                      "invalid value 'localhost' for --bind"},

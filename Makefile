@@ -18,8 +18,11 @@ run: build
 test: build
 	@ctest --preset default
 
-# A Debian package of the programs, the docs and the systemd unit, in build/default.
-package: build
+# A Debian package of the programs, their manual pages, the docs and the systemd unit, in
+# build/default; help2man makes the manual pages, lintian checks the package (package_test).
+package:
+	@scripts/dependencies --with-package
+	@$(MAKE) --no-print-directory build
 	@cd build/default && cpack -G DEB
 
 test-asan:

@@ -38,7 +38,11 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
     peerClosed = false;
 
     openFailure.clear();
-    if (flags & NS_UDP) {
+    if (flags & NS_IPV6) {
+        if (OpenIpv6(port, host) != 0) {
+            return 1;
+        }
+    } else if (flags & NS_UDP) {
         sock = CreateDatagram();
         if (!IsOpen() || !Bind(sock, MakeAddress(nullptr, port))) {
             return 1;
@@ -78,6 +82,33 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
     return 0;
 }
 
+int NetSocket::OpenIpv6(std::uint16_t port, const char* host) {
+    Ipv6Bytes address{};
+    if ((flags & NS_UDP) || (host != nullptr && !ParseIpv6Text(host, address)) ||
+        (host == nullptr && !(flags & NS_SERVER))) {
+        openFailure = "address: not an IPv6 TCP endpoint";
+        return 1;
+    }
+    sock = CreateStreamIpv6();
+    if (!IsOpen()) {
+        return FailOpen("socket");
+    }
+    if (!(flags & NS_SERVER)) {
+        return ConnectIpv6(sock, address, port) ? 0 : FailOpen("connect");
+    }
+    SetNonBlocking(sock);
+    SetListenerPortOptions(sock);
+    // Where the system refuses, the listener serves IPv6 alone.
+    SetDualStack(sock);
+    if (!BindIpv6(sock, address, port)) {
+        return FailOpen("bind");
+    }
+    if (!Listen(sock, LISTEN_BACKLOG)) {
+        return FailOpen("listen");
+    }
+    return 0;
+}
+
 int NetSocket::FailOpen(const char* call) {
     openFailure = std::string(call) + ": " + LastErrorText();
     return 1;
@@ -87,7 +118,7 @@ NetSocket* NetSocket::Accept() {
     if (!IsOpen() || !(flags & NS_SERVER)) {
         return nullptr;
     }
-    SocketAddress peer;
+    std::string peer;
     const SocketHandle accepted = sockets::Accept(sock, peer);
     if (accepted == INVALID_SOCKET_HANDLE) {
         return nullptr;

@@ -43,11 +43,11 @@ bool NetSocket::HostIsKnown(const char* host) {
 }
 
 std::uint16_t NetSocket::LocalPort() const {
-    SocketAddress local;
-    if (!IsOpen() || !LocalAddressOf(sock, local)) {
+    std::uint16_t port = 0;
+    if (!IsOpen() || !LocalPortOf(sock, port)) {
         return 0;
     }
-    return NetworkToHost16(local.port);
+    return port;
 }
 
 std::string NetSocket::LocalHostAddress() {
@@ -69,9 +69,9 @@ std::string NetSocket::PeerAddress() {
         MutexGuard guard(bufferLock);
         return std::string(senderAddress);
     }
-    SocketAddress peer;
-    if (IsOpen() && PeerAddressOf(sock, peer)) {
-        return AddressToText(peer.address);
+    std::string peer;
+    if (IsOpen() && PeerAddressTextOf(sock, peer)) {
+        return peer;
     }
     // A connection that has already been reset has no peer to ask for; the address it was
     // accepted from still names it.
@@ -83,7 +83,6 @@ void NetSocket::SetSenderAddress(const SocketAddress& sender) {
     std::snprintf(senderAddress, sizeof senderAddress, "%s", text.c_str());
 }
 
-void NetSocket::SetAcceptedPeer(const SocketAddress& peer) {
-    const std::string text = AddressToText(peer.address);
-    std::snprintf(acceptedPeer, sizeof acceptedPeer, "%s", text.c_str());
+void NetSocket::SetAcceptedPeer(const std::string& peer) {
+    std::snprintf(acceptedPeer, sizeof acceptedPeer, "%s", peer.c_str());
 }

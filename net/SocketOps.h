@@ -4,6 +4,7 @@
 // header. Each platform provides these in a file of its own (posix/ and windows/SocketOps.cpp).
 // Private to net/: only its own sources include it.
 
+#include "net/Ipv6Text.h"
 #include "net/SocketAddress.h"
 #include "net/SocketHandle.h"
 
@@ -19,6 +20,7 @@ void StopLayer();
 
 // New sockets are not inherited by child processes.
 SocketHandle CreateStream();
+SocketHandle CreateStreamIpv6();
 SocketHandle CreateDatagram();
 bool Close(SocketHandle sock);
 // Wakes anything waiting on the socket and refuses further sends and receives.
@@ -29,17 +31,22 @@ bool SetNonBlocking(SocketHandle sock);
 // never lets another socket take over a port that one listens on.
 bool SetListenerPortOptions(SocketHandle sock);
 bool SetNoDelay(SocketHandle sock);
+// Lets an IPv6 socket take IPv4 connections too, as IPv4-mapped addresses; false where the
+// system does not allow it.
+bool SetDualStack(SocketHandle sock);
 bool SetMulticastLoop(SocketHandle sock, int value);
 bool JoinMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress);
 bool LeaveMulticastGroup(SocketHandle sock, std::uint32_t group, std::uint32_t interfaceAddress);
 
 bool Bind(SocketHandle sock, const SocketAddress& address);
+bool BindIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port);
 bool Listen(SocketHandle sock, int backlog);
 // Waits until the connection is made or refused.
 bool Connect(SocketHandle sock, const SocketAddress& address);
-// Takes one pending connection and its peer's address; the new socket is non-blocking and not
-// inherited.
-SocketHandle Accept(SocketHandle listener, SocketAddress& peer);
+bool ConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port);
+// Takes one pending connection and the text of its peer's address in the peer's own family
+// (IPv4-mapped peers as IPv4); the new socket is non-blocking and not inherited.
+SocketHandle Accept(SocketHandle listener, std::string& peer);
 
 enum class Readiness { NotReadable, Readable, Failed };
 Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds);
@@ -64,8 +71,12 @@ IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, So
                          bool wait);
 bool PendingByteCount(SocketHandle sock, std::uint32_t& count);
 
-bool PeerAddressOf(SocketHandle sock, SocketAddress& address);
+// The peer's address as text in its own family (IPv4-mapped peers as IPv4).
+bool PeerAddressTextOf(SocketHandle sock, std::string& text);
+// IPv4 sockets only; the Windows wake channel's loopback pair needs it.
 bool LocalAddressOf(SocketHandle sock, SocketAddress& address);
+// The local port of a socket of either family.
+bool LocalPortOf(SocketHandle sock, std::uint16_t& port);
 
 std::uint16_t InetFamily();
 // Dotted-decimal conversion; a text it rejects gives the all-ones address.

@@ -74,7 +74,8 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
     }
     const auto port = static_cast<std::uint16_t>(portNumber & 0xFFFF);
     const char* bindAddress = options.bindAddress.empty() ? nullptr : options.bindAddress.c_str();
-    if (state.listener.Open(NS_TCP | NS_SERVER, port, bindAddress) != 0) {
+    const int family = options.bindIpv6 ? NS_IPV6 : 0;
+    if (state.listener.Open(NS_TCP | NS_SERVER | family, port, bindAddress) != 0) {
         ConsolePrint(out, "Failed to create a listening socket at port %u.\n", portNumber);
         ConsolePrint(errors, "vor-server: %s\n", state.listener.OpenFailure().c_str());
         // A service manager must see the failure at once; an operator at the console reads it

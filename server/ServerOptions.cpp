@@ -1,5 +1,6 @@
 #include "server/ServerOptions.h"
 
+#include "net/Ipv6Text.h"
 #include "protocol/DecimalNumber.h"
 #include "protocol/Frame.h"
 
@@ -115,7 +116,9 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
             options.port = static_cast<std::uint16_t>(port);
             options.askOperator = false;
         } else if (name == "--bind") {
-            valid = IsDottedAddress(value);
+            Ipv6Bytes ipv6{};
+            options.bindIpv6 = ParseIpv6Text(value, ipv6);
+            valid = options.bindIpv6 || IsDottedAddress(value);
             options.bindAddress = value;
         } else if (name == "--control") {
             valid = !value.empty();
@@ -155,7 +158,9 @@ const char* ServerUsage() {
            "Without --port it asks for the port and whether to show messages addressed to it.\n"
            "  --port N             listen on TCP port N (0-65535) without asking\n"
            "  --display            show the messages addressed to the server (with --port)\n"
-           "  --bind ADDRESS       listen on this local IPv4 address only, not on every one\n"
+           "  --bind ADDRESS       listen on this local address only, not on every one: IPv4\n"
+           "                       (127.0.0.1) or IPv6 (::1); :: is every interface, for IPv4\n"
+           "                       too where the system allows it\n"
            "  --max-players N      refuse connections while N players are connected\n"
            "  --max-per-address N  refuse connections from an address that has N players\n"
            "  --fair               start each pass after the player whose message to everybody\n"

@@ -40,6 +40,30 @@ SocketAddress FromPlatform(const sockaddr_in& platform) {
     return address;
 }
 
+sockaddr_in6 ToPlatformIpv6(const Ipv6Bytes& address, std::uint16_t port) {
+    sockaddr_in6 platform{};
+    platform.sin6_family = AF_INET6;
+    platform.sin6_port = HostToNetwork16(port);
+    std::memcpy(&platform.sin6_addr, address.data(), address.size());
+    return platform;
+}
+
+// The text of an IPv4 or IPv6 socket address; false for any other family.
+bool TextOf(const sockaddr_storage& platform, std::string& text) {
+    if (platform.ss_family == AF_INET) {
+        text = AddressToText(reinterpret_cast<const sockaddr_in*>(&platform)->sin_addr.s_addr);
+        return true;
+    }
+    if (platform.ss_family == AF_INET6) {
+        Ipv6Bytes bytes;
+        std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in6*>(&platform)->sin6_addr,
+                    bytes.size());
+        text = Ipv6AddressText(bytes);
+        return true;
+    }
+    return false;
+}
+
 bool SetIntOption(SocketHandle sock, int level, int option, int value) {
     return setsockopt(Fd(sock), level, option, &value, sizeof value) == 0;
 }
@@ -50,19 +74,6 @@ bool SetMembership(SocketHandle sock, int option, std::uint32_t group,
     membership.imr_multiaddr.s_addr = group;
     membership.imr_interface.s_addr = interfaceAddress;
     return setsockopt(Fd(sock), IPPROTO_IP, option, &membership, sizeof membership) == 0;
-}
-
-// getpeername or getsockname, for IPv4 sockets only.
-bool QueryAddress(int (*query)(int, sockaddr*, socklen_t*), SocketHandle sock,
-                  SocketAddress& address) {
-    sockaddr_in platform{};
-    socklen_t length = sizeof platform;
-    if (query(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0 ||
-        platform.sin_family != AF_INET) {
-        return false;
-    }
-    address = FromPlatform(platform);
-    return true;
 }
 
 IoError ClassifyError(int error) {
@@ -100,6 +111,10 @@ SocketHandle CreateStream() {
     return socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
 }
 
+SocketHandle CreateStreamIpv6() {
+    return socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+}
+
 SocketHandle CreateDatagram() {
     return socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
 }
@@ -128,6 +143,10 @@ bool SetNoDelay(SocketHandle sock) {
     return SetIntOption(sock, IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
+bool SetDualStack(SocketHandle sock) {
+    return SetIntOption(sock, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+}
+
 bool SetMulticastLoop(SocketHandle sock, int value) {
     return SetIntOption(sock, IPPROTO_IP, IP_MULTICAST_LOOP, value);
 }
@@ -145,14 +164,20 @@ bool Bind(SocketHandle sock, const SocketAddress& address) {
     return bind(Fd(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0;
 }
 
+bool BindIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
+    const sockaddr_in6 platform = ToPlatformIpv6(address, port);
+    return bind(Fd(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0;
+}
+
 bool Listen(SocketHandle sock, int backlog) {
     return listen(Fd(sock), backlog) == 0;
 }
 
-bool Connect(SocketHandle sock, const SocketAddress& address) {
-    const sockaddr_in platform = ToPlatform(address);
+namespace {
+
+bool ConnectTo(SocketHandle sock, const sockaddr* platform, socklen_t length) {
     const KillableWait killable;
-    if (connect(Fd(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0) {
+    if (connect(Fd(sock), platform, length) == 0) {
         return true;
     }
     if (errno != EINTR) {
@@ -166,18 +191,32 @@ bool Connect(SocketHandle sock, const SocketAddress& address) {
         }
     }
     int error = 0;
-    socklen_t length = sizeof error;
-    return getsockopt(Fd(sock), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    socklen_t errorLength = sizeof error;
+    return getsockopt(Fd(sock), SOL_SOCKET, SO_ERROR, &error, &errorLength) == 0 && error == 0;
 }
 
-SocketHandle Accept(SocketHandle listener, SocketAddress& peer) {
+}  // namespace
+
+bool Connect(SocketHandle sock, const SocketAddress& address) {
+    const sockaddr_in platform = ToPlatform(address);
+    return ConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+bool ConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
+    const sockaddr_in6 platform = ToPlatformIpv6(address, port);
+    return ConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+SocketHandle Accept(SocketHandle listener, std::string& peer) {
     for (;;) {
-        sockaddr_in platform{};
+        sockaddr_storage platform{};
         socklen_t length = sizeof platform;
         const int accepted = accept4(Fd(listener), reinterpret_cast<sockaddr*>(&platform), &length,
                                      SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (accepted >= 0) {
-            peer = FromPlatform(platform);
+            if (!TextOf(platform, peer)) {
+                peer.clear();
+            }
             return accepted;
         }
         if (errno != EINTR) {
@@ -289,12 +328,28 @@ bool PendingByteCount(SocketHandle sock, std::uint32_t& count) {
     return true;
 }
 
-bool PeerAddressOf(SocketHandle sock, SocketAddress& address) {
-    return QueryAddress(getpeername, sock, address);
+bool PeerAddressTextOf(SocketHandle sock, std::string& text) {
+    sockaddr_storage platform{};
+    socklen_t length = sizeof platform;
+    return getpeername(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) == 0 &&
+           TextOf(platform, text);
 }
 
-bool LocalAddressOf(SocketHandle sock, SocketAddress& address) {
-    return QueryAddress(getsockname, sock, address);
+bool LocalPortOf(SocketHandle sock, std::uint16_t& port) {
+    sockaddr_storage platform{};
+    socklen_t length = sizeof platform;
+    if (getsockname(Fd(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0) {
+        return false;
+    }
+    if (platform.ss_family == AF_INET) {
+        port = NetworkToHost16(reinterpret_cast<const sockaddr_in*>(&platform)->sin_port);
+        return true;
+    }
+    if (platform.ss_family == AF_INET6) {
+        port = NetworkToHost16(reinterpret_cast<const sockaddr_in6*>(&platform)->sin6_port);
+        return true;
+    }
+    return false;
 }
 
 std::uint16_t InetFamily() {

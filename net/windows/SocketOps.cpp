@@ -46,6 +46,30 @@ SocketAddress FromPlatform(const sockaddr_in& platform) {
     return address;
 }
 
+sockaddr_in6 ToPlatformIpv6(const Ipv6Bytes& address, std::uint16_t port) {
+    sockaddr_in6 platform{};
+    platform.sin6_family = AF_INET6;
+    platform.sin6_port = HostToNetwork16(port);
+    std::memcpy(&platform.sin6_addr, address.data(), address.size());
+    return platform;
+}
+
+// The text of an IPv4 or IPv6 socket address; false for any other family.
+bool TextOf(const sockaddr_storage& platform, std::string& text) {
+    if (platform.ss_family == AF_INET) {
+        text = AddressToText(reinterpret_cast<const sockaddr_in*>(&platform)->sin_addr.s_addr);
+        return true;
+    }
+    if (platform.ss_family == AF_INET6) {
+        Ipv6Bytes bytes;
+        std::memcpy(bytes.data(), &reinterpret_cast<const sockaddr_in6*>(&platform)->sin6_addr,
+                    bytes.size());
+        text = Ipv6AddressText(bytes);
+        return true;
+    }
+    return false;
+}
+
 bool SetIntOption(SocketHandle sock, int level, int option, int value) {
     return setsockopt(Native(sock), level, option, reinterpret_cast<const char*>(&value),
                       sizeof value) == 0;
@@ -60,7 +84,7 @@ bool SetMembership(SocketHandle sock, int option, std::uint32_t group,
                       sizeof membership) == 0;
 }
 
-// getpeername or getsockname, for IPv4 sockets only.
+// getsockname, for IPv4 sockets only.
 bool QueryAddress(int(WSAAPI* query)(SOCKET, sockaddr*, int*), SocketHandle sock,
                   SocketAddress& address) {
     sockaddr_in platform{};
@@ -103,8 +127,8 @@ bool ReadableNow(SocketHandle sock) {
     return PollReadable(sock, 0) == Readiness::Readable;
 }
 
-SocketHandle CreateSocket(int type, int protocol) {
-    return FromNative(WSASocketW(AF_INET, type, protocol, nullptr, 0,
+SocketHandle CreateSocket(int family, int type, int protocol) {
+    return FromNative(WSASocketW(family, type, protocol, nullptr, 0,
                                  WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT));
 }
 
@@ -120,11 +144,15 @@ void StopLayer() {
 }
 
 SocketHandle CreateStream() {
-    return CreateSocket(SOCK_STREAM, 0);
+    return CreateSocket(AF_INET, SOCK_STREAM, 0);
+}
+
+SocketHandle CreateStreamIpv6() {
+    return CreateSocket(AF_INET6, SOCK_STREAM, 0);
 }
 
 SocketHandle CreateDatagram() {
-    const SocketHandle sock = CreateSocket(SOCK_DGRAM, IPPROTO_UDP);
+    const SocketHandle sock = CreateSocket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (sock != INVALID_SOCKET_HANDLE) {
         // Without this, an ICMP "port unreachable" for an earlier datagram makes the next
         // receive fail with a reset, which a datagram socket has no use for.
@@ -159,6 +187,11 @@ bool SetNoDelay(SocketHandle sock) {
     return SetIntOption(sock, IPPROTO_TCP, TCP_NODELAY, 1);
 }
 
+// Winsock's IPv6 sockets are IPv6-only unless told otherwise.
+bool SetDualStack(SocketHandle sock) {
+    return SetIntOption(sock, IPPROTO_IPV6, IPV6_V6ONLY, 0);
+}
+
 bool SetMulticastLoop(SocketHandle sock, int value) {
     return SetIntOption(sock, IPPROTO_IP, IP_MULTICAST_LOOP, value);
 }
@@ -176,6 +209,11 @@ bool Bind(SocketHandle sock, const SocketAddress& address) {
     return bind(Native(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0;
 }
 
+bool BindIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
+    const sockaddr_in6 platform = ToPlatformIpv6(address, port);
+    return bind(Native(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) == 0;
+}
+
 bool Listen(SocketHandle sock, int backlog) {
     return listen(Native(sock), backlog) == 0;
 }
@@ -186,8 +224,14 @@ bool Connect(SocketHandle sock, const SocketAddress& address) {
            0;
 }
 
-SocketHandle Accept(SocketHandle listener, SocketAddress& peer) {
-    sockaddr_in platform{};
+bool ConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
+    const sockaddr_in6 platform = ToPlatformIpv6(address, port);
+    return connect(Native(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) ==
+           0;
+}
+
+SocketHandle Accept(SocketHandle listener, std::string& peer) {
+    sockaddr_storage platform{};
     int length = sizeof platform;
     const SOCKET accepted =
         accept(Native(listener), reinterpret_cast<sockaddr*>(&platform), &length);
@@ -202,7 +246,9 @@ SocketHandle Accept(SocketHandle listener, SocketAddress& peer) {
         closesocket(accepted);
         return INVALID_SOCKET_HANDLE;
     }
-    peer = FromPlatform(platform);
+    if (!TextOf(platform, peer)) {
+        peer.clear();
+    }
     return sock;
 }
 
@@ -282,12 +328,32 @@ bool PendingByteCount(SocketHandle sock, std::uint32_t& count) {
     return true;
 }
 
-bool PeerAddressOf(SocketHandle sock, SocketAddress& address) {
-    return QueryAddress(getpeername, sock, address);
+bool PeerAddressTextOf(SocketHandle sock, std::string& text) {
+    sockaddr_storage platform{};
+    int length = sizeof platform;
+    return getpeername(Native(sock), reinterpret_cast<sockaddr*>(&platform), &length) == 0 &&
+           TextOf(platform, text);
 }
 
 bool LocalAddressOf(SocketHandle sock, SocketAddress& address) {
     return QueryAddress(getsockname, sock, address);
+}
+
+bool LocalPortOf(SocketHandle sock, std::uint16_t& port) {
+    sockaddr_storage platform{};
+    int length = sizeof platform;
+    if (getsockname(Native(sock), reinterpret_cast<sockaddr*>(&platform), &length) != 0) {
+        return false;
+    }
+    if (platform.ss_family == AF_INET) {
+        port = NetworkToHost16(reinterpret_cast<const sockaddr_in*>(&platform)->sin_port);
+        return true;
+    }
+    if (platform.ss_family == AF_INET6) {
+        port = NetworkToHost16(reinterpret_cast<const sockaddr_in6*>(&platform)->sin6_port);
+        return true;
+    }
+    return false;
 }
 
 std::uint16_t InetFamily() {

@@ -36,6 +36,22 @@ int FinishConnect(int fd) {
     return error;
 }
 
+// Connects `fd` to `address`; false, with `fd` still open, when it could not.
+bool ConnectSocket(int fd, const sockaddr* address, socklen_t length) {
+    // Non-blocking while it connects, so that a signal (libFuzzer's timer) cannot cut the
+    // connect short; blocking again afterwards.
+    const int flags = fcntl(fd, F_GETFL, 0);
+    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (connect(fd, address, length) != 0) {
+        const int error = errno == EINPROGRESS ? FinishConnect(fd) : errno;
+        if (error != 0) {
+            return false;
+        }
+    }
+    fcntl(fd, F_SETFL, flags);
+    return true;
+}
+
 }  // namespace
 
 bool LoopbackClient::Connect(std::uint16_t port, Window window) {
@@ -54,21 +70,33 @@ bool LoopbackClient::Connect(std::uint16_t port, Window window) {
     address.sin_family = AF_INET;
     address.sin_port = htons(port);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    // Non-blocking while it connects, so that a signal (libFuzzer's timer) cannot cut the
-    // connect short; blocking again afterwards.
-    const int flags = fcntl(fd, F_GETFL, 0);
-    fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-        const int error = errno == EINPROGRESS ? FinishConnect(fd) : errno;
-        if (error != 0) {
-            Close();
-            return false;
-        }
+    if (!ConnectSocket(fd, reinterpret_cast<sockaddr*>(&address), sizeof address)) {
+        Close();
+        return false;
     }
-    fcntl(fd, F_SETFL, flags);
     socklen_t length = sizeof address;
     getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
     localPort = ntohs(address.sin_port);
+    return true;
+}
+
+bool LoopbackClient::ConnectIpv6(std::uint16_t port) {
+    Reset();
+    fd = socket(AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        return false;
+    }
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    address.sin6_addr = in6addr_loopback;
+    if (!ConnectSocket(fd, reinterpret_cast<sockaddr*>(&address), sizeof address)) {
+        Close();
+        return false;
+    }
+    socklen_t length = sizeof address;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    localPort = ntohs(address.sin6_port);
     return true;
 }
 

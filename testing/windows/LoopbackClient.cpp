@@ -70,6 +70,30 @@ bool LoopbackClient::Connect(std::uint16_t port, Window window) {
     return true;
 }
 
+bool LoopbackClient::ConnectIpv6(std::uint16_t port) {
+    static const bool started = StartWinsock();
+    Reset();
+    const SOCKET sock = socket(AF_INET6, SOCK_STREAM, 0);
+    if (!started || sock == INVALID_SOCKET) {
+        return false;
+    }
+    fd = static_cast<int>(sock);
+    sockaddr_in6 address{};
+    address.sin6_family = AF_INET6;
+    address.sin6_port = htons(port);
+    address.sin6_addr = in6addr_loopback;
+    if (connect(sock, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        Close();
+        return false;
+    }
+    u_long nonBlocking = 1;
+    ioctlsocket(sock, static_cast<long>(FIONBIO), &nonBlocking);
+    int length = sizeof address;
+    getsockname(sock, reinterpret_cast<sockaddr*>(&address), &length);
+    localPort = ntohs(address.sin6_port);
+    return true;
+}
+
 bool LoopbackClient::SendBytes(const void* data, std::size_t length) {
     const auto* bytes = static_cast<const char*>(data);
     std::size_t sent = 0;

@@ -223,6 +223,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{"PortTooLarge", {"--port", "65536"}, "invalid value '65536' for --port"},
         BadArguments{"PortNotANumber", {"--port=x1"}, "invalid value 'x1' for --port"},
         BadArguments{"PortMissing", {"--port"}, "--port needs a value"},
+        // The service's instance name is the port: vor-server@abc must exit 2, which systemd
+        // does not restart.
+        BadArguments{
+            "ServiceInstanceNotAPort", {"--port", "abc"}, "invalid value 'abc' for --port"},
         BadArguments{"BindName",
                      {"--port", "1", "--bind", "localhost"},
                      "invalid value 'localhost' for --bind"},
@@ -230,6 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
             "BindFiveParts", {"--bind", "1.2.3.4.5"}, "invalid value '1.2.3.4.5' for --bind"},
         BadArguments{
             "BindPartTooLarge", {"--bind", "1.2.3.256"}, "invalid value '1.2.3.256' for --bind"},
+        BadArguments{
+            "BindIpv6WithZone", {"--bind", "fe80::1%lo"}, "invalid value 'fe80::1%lo' for --bind"},
+        BadArguments{"BindIpv6Bracketed", {"--bind", "[::1]"}, "invalid value '[::1]' for --bind"},
         BadArguments{"NoPlayers", {"--max-players", "0"}, "invalid value '0' for --max-players"},
         BadArguments{"TooManyPlayers",
                      {"--max-players", "65535"},

@@ -40,9 +40,25 @@ TEST(ServerOptions, EveryOptionInBothSpellings) {
     EXPECT_EQ(options.port, 65535);
     EXPECT_TRUE(options.displayMessages);
     EXPECT_EQ(options.bindAddress, "10.0.0.255");
+    EXPECT_FALSE(options.bindIpv6);
     EXPECT_EQ(options.maxPlayers, 65534u);
     EXPECT_EQ(options.maxPerAddress, 1u);
     EXPECT_TRUE(options.fairTurns);
+}
+
+TEST(ServerOptions, BindTakesAnIpv6LiteralAndTheLastBindWins) {
+    ServerOptions options;
+    std::string problem;
+    ASSERT_EQ(Parse({"--bind=::1"}, options, problem), OptionsResult::Serve) << problem;
+    EXPECT_EQ(options.bindAddress, "::1");
+    EXPECT_TRUE(options.bindIpv6);
+
+    ASSERT_EQ(Parse({"--bind", "127.0.0.1"}, options, problem), OptionsResult::Serve) << problem;
+    EXPECT_EQ(options.bindAddress, "127.0.0.1");
+    EXPECT_FALSE(options.bindIpv6);
+
+    ASSERT_EQ(Parse({"--bind", "::ffff:127.0.0.1"}, options, problem), OptionsResult::Serve);
+    EXPECT_TRUE(options.bindIpv6);
 }
 
 TEST(ServerOptions, LimitsAndPaceApplyToTheDialogueToo) {
@@ -99,6 +115,12 @@ TEST(ServerOptions, ValuesAtTheEdgesOfTheirRanges) {
         {{"--bind", "1.2.3.4."}, false},
         {{"--bind", "1..3.4"}, false},
         {{"--bind", "0001.2.3.4"}, false},
+        {{"--bind", "::"}, true},
+        {{"--bind", "2001:db8::1"}, true},
+        {{"--bind", "[::1]"}, false},
+        {{"--bind", "fe80::1%lo"}, false},
+        {{"--bind", "1::2::3"}, false},
+        {{"--bind", "::1:"}, false},
         {{"--max-players", "0"}, false},
         {{"--max-players", "1"}, true},
         {{"--max-per-address", "65535"}, false},

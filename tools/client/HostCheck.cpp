@@ -1,5 +1,6 @@
 #include "tools/client/HostCheck.h"
 
+#include "net/Ipv6Text.h"
 #include "net/NetSocket.h"
 
 #include <cstring>
@@ -8,8 +9,10 @@ std::string HostProblem(const char* host) {
     const std::string text(host);
     // No IPv4 address or host name holds a colon.
     if (std::strchr(host, ':') != nullptr) {
-        return "IPv6 addresses such as " + text +
-               " are not supported yet; give an IPv4 address or a host name";
+        Ipv6Bytes address{};
+        return ParseIpv6Text(host, address)
+                   ? std::string()
+                   : text + " is not an IPv6 address; give an IPv4 or IPv6 address or a host name";
     }
     if (!NetSocket::HostIsKnown(host)) {
         return "the host " + text + " cannot be found";

@@ -1,3 +1,4 @@
+#include "net/Ipv6Text.h"
 #include "net/NetSocket.h"
 #include "net/ProcessSetup.h"
 #include "protocol/DecimalNumber.h"
@@ -23,9 +24,9 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "usage: vor-client HOST PORT\n"
                  "\n"
-                 "Joins the relay server at HOST (a dotted IPv4 address or a name) and PORT as\n"
-                 "one player. Prints the greeting (the player id and the server clock) and every\n"
-                 "message received, one per line:\n"
+                 "Joins the relay server at HOST (a dotted IPv4 address, an IPv6 literal such as\n"
+                 "::1, or a name) and PORT as one player. Prints the greeting (the player id and\n"
+                 "the server clock) and every message received, one per line:\n"
                  "  received id ID target TARGET length N: VALUE\n"
                  "with control bytes in VALUE written as \\xNN. Each line typed on standard input\n"
                  "is one of:\n"
@@ -139,14 +140,17 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vor-client: %s\n", problem.c_str());
         return 1;
     }
-    const std::string address =
-        NetSocket::AddressText(NetSocket::MakeAddress(host, static_cast<std::uint16_t>(port)));
+    Ipv6Bytes ipv6{};
+    const int family = ParseIpv6Text(host, ipv6) ? NS_IPV6 : 0;
+    const std::string address = family == NS_IPV6 ? Ipv6AddressText(ipv6)
+                                                  : NetSocket::AddressText(NetSocket::MakeAddress(
+                                                        host, static_cast<std::uint16_t>(port)));
     std::printf("Connecting to %s (%s) port %u.\n", host, address.c_str(),
                 static_cast<unsigned>(port));
     std::fflush(stdout);
 
     NetSocket server;
-    if (server.Open(NS_TCP | NS_THREADED, static_cast<std::uint16_t>(port), host) != 0) {
+    if (server.Open(NS_TCP | NS_THREADED | family, static_cast<std::uint16_t>(port), host) != 0) {
         std::fprintf(stderr,
                      "vor-client: could not connect to %s port %u (refused or unreachable: is "
                      "the server running and listening there?)\n",

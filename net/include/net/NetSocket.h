@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/ByteBuffer.h"
+#include "net/Ipv6Text.h"
 #include "net/SocketAddress.h"
 #include "net/SocketHandle.h"
 #include "sync/Mutex.h"
@@ -17,6 +18,9 @@ inline constexpr int NS_THREADED = 0x04;
 inline constexpr int NS_SERVER = 0x08;
 inline constexpr int NS_BLOCKING = 0x10;
 inline constexpr int NS_MULTICAST = 0x20;
+// With NS_TCP: the host is an IPv6 literal. A listener with a null host listens on every
+// interface, for IPv4 too where the system allows a dual-stack socket.
+inline constexpr int NS_IPV6 = 0x40;
 
 inline constexpr int LISTEN_BACKLOG = 16;
 // The most bytes asked for in one receive call.
@@ -29,9 +33,10 @@ inline constexpr unsigned READ_RETRY_MS = 50;
 // that falls further behind is shut down.
 inline constexpr std::size_t SEND_PENDING_LIMIT = 1u << 20;
 
-// One IPv4 endpoint: a TCP client, a TCP listener, a UDP endpoint or a multicast UDP endpoint,
-// with a receive buffer that collects incoming bytes until its owner reads them and, with
-// NS_THREADED, a receiver thread that fills it in the background.
+// One IPv4 endpoint (or, with NS_IPV6, an IPv6 TCP client or listener): a TCP client, a TCP
+// listener, a UDP endpoint or a multicast UDP endpoint, with a receive buffer that collects
+// incoming bytes until its owner reads them and, with NS_THREADED, a receiver thread that fills it
+// in the background.
 //
 // Operations report success as 0 and failure as 1.
 class NetSocket {
@@ -74,7 +79,8 @@ public:
     // The local port the endpoint is bound to, or 0.
     std::uint16_t LocalPort() const;
 
-    // Addresses as dotted-decimal text; empty when there is none.
+    // Addresses as dotted-decimal text (a peer of an IPv6 endpoint in IPv6's own text, or as
+    // IPv4 when it is IPv4-mapped); empty when there is none.
     static std::string LocalHostAddress();
     static std::string AddressText(const SocketAddress& address);
     std::string PeerAddress();
@@ -135,6 +141,8 @@ private:
     // Watches the socket for input.
     friend class ReadinessSet;
 
+    // Open with NS_IPV6: a TCP client of, or a listener on, an IPv6 literal.
+    int OpenIpv6(std::uint16_t port, const char* host);
     int ReceiveStream(bool wait);
     int ReceiveDatagrams(bool wait);
     // Room for input under the receive limit, at most `largest` bytes.
@@ -150,7 +158,7 @@ private:
     // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
     void SetSenderAddress(const SocketAddress& sender);
     // Writes `acceptedPeer`.
-    void SetAcceptedPeer(const SocketAddress& peer);
+    void SetAcceptedPeer(const std::string& peer);
     void StartReceiver();
     void StopReceiver();
 
@@ -158,9 +166,9 @@ private:
     sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
     ByteBuffer buffer;
     // The sender of the latest datagram. Open and Close leave it as it is.
-    char senderAddress[16] = {};
+    char senderAddress[ADDRESS_TEXT_CAPACITY] = {};
     // The peer an accepted stream was accepted from, until the endpoint is opened again.
-    char acceptedPeer[16] = {};
+    char acceptedPeer[ADDRESS_TEXT_CAPACITY] = {};
     Thread receiver;
     Mutex bufferLock;
     std::uint32_t membershipGroup = 0;

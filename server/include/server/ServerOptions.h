@@ -9,8 +9,10 @@ struct ServerOptions {
     bool askOperator = true;
     std::uint16_t port = 0;
     bool displayMessages = false;
-    // Dotted IPv4 text of the one local address to listen on; empty for every interface.
+    // Dotted IPv4 text or an IPv6 literal of the one local address to listen on; empty for every
+    // interface.
     std::string bindAddress;
+    bool bindIpv6 = false;
     // 0 leaves the count unlimited (up to every free player id).
     std::uint32_t maxPlayers = 0;
     std::uint32_t maxPerAddress = 0;

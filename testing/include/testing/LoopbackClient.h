@@ -41,6 +41,8 @@ public:
     // Connects to 127.0.0.1:port, ending any connection it had with a reset. A signal cannot
     // cut the connect short.
     bool Connect(std::uint16_t port, Window window = Window::Default);
+    // Connects to [::1]:port instead, the same way.
+    bool ConnectIpv6(std::uint16_t port);
     bool Connected() const { return fd >= 0; }
     // The client's own port, which names the connection on the server's side.
     std::uint16_t LocalPort() const { return localPort; }

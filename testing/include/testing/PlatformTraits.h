@@ -24,3 +24,14 @@ std::string LocalSocketPath(const std::string& name);
 // Whether a local socket is a file of the file system, which stays behind when its server is
 // killed and which another file can stand in the place of. Windows' named pipes are not.
 bool LocalSocketIsAFile();
+
+// Whether this machine has an IPv6 loopback (::1) that a socket can bind, probed with the
+// platform's own calls rather than the socket library's, so that a fault in the library's IPv6
+// support fails its tests instead of skipping them.
+bool HasIpv6Loopback();
+// Whether an IPv6 socket may take IPv4 connections too (dual stack).
+bool AllowsDualStack();
+
+// The reasons the IPv6 tests give when they skip.
+inline constexpr const char* NO_IPV6_LOOPBACK = "this machine has no IPv6 loopback address (::1)";
+inline constexpr const char* NO_DUAL_STACK = "this system does not let IPv6 sockets take IPv4";

@@ -39,9 +39,10 @@ for file in usr/bin/vor-server usr/bin/vor-client usr/bin/vor-load \
     [ -e "$work/root/$file" ] || fail "$file is not in the package"
 done
 unit="$work/root/usr/lib/systemd/system/vor-server@.service"
-grep -q '^ExecStart=vor-server --port %i $VOR_SERVER_OPTIONS$' "$unit" ||
-    fail "the unit does not start the server on its instance's port with the options' variable"
+grep -q '^ExecStart=vor-server --port %i --control /run/vor-server/%i/control.sock $VOR_SERVER_OPTIONS$' "$unit" ||
+    fail "the unit does not start the server on its instance's port with its control socket and the options' variable"
 for line in 'EnvironmentFile=-/etc/default/vor-server' 'EnvironmentFile=-/etc/default/vor-server@%i' \
+    'RuntimeDirectory=vor-server/%i' \
     'RestartPreventExitStatus=2' 'RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX'; do
     grep -qx -- "$line" "$unit" || fail "the unit lacks $line"
 done

@@ -16,7 +16,7 @@ struct LoadPlayer {
     std::unique_ptr<NetSocket> endpoint;
     std::uint32_t nextSequence = 0;
     std::int64_t nextSend = 0;
-    // Sends a broadcast every 100 ms instead of directed frames.
+    // Sends broadcasts at the broadcaster rate instead of directed frames.
     bool broadcaster = false;
     bool connected = true;
 };
@@ -76,6 +76,7 @@ private:
     std::vector<PlayerId> stalled;
     std::int64_t directedInterval = 0;
     std::int64_t broadcastInterval = 0;
+    std::int64_t broadcasterInterval = 0;
     std::int64_t nextBroadcast = 0;
     unsigned connectionsLost = 0;
 };

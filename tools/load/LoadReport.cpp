@@ -104,6 +104,12 @@ void PrintChaos(const ChaosTally& tally, const DeliveryCounts& counts, std::size
         Number(tally.endedAfterHalfClose), Number(tally.droppedStoppedReaders),
         Number(tally.endedUnprovoked), Number(tally.stalledNotDropped),
         Number(tally.keptAfterLeaving), Number(tally.badGreetings));
+    if (tally.droppedBehindFloods > 0) {
+        std::printf(
+            "Of those removed:    %llu past the output bound, owed more than 1 MiB of frames sent "
+            "to them (floods relayed faster than they read)\n",
+            Number(tally.droppedBehindFloods));
+    }
 }
 
 void PrintServer(const ServerWatch& server, long boundKib) {

@@ -52,8 +52,9 @@ ChaosWorld LoadSession::World(bool sending) {
             stalled.push_back(player->Id());
         }
     }
-    return ChaosWorld{options.port,        random, check, tally, targets, stalled, directedInterval,
-                      options.chaosFaults, sending};
+    return ChaosWorld{
+        options.port,        random,  check,       tally, targets, stalled, directedInterval,
+        options.chaosFaults, sending, &unreadBytes};
 }
 
 void LoadSession::StepChaos(ChaosPlayer& player) {

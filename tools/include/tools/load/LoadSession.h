@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <unordered_map>
 #include <vector>
 
 // One well-behaved player: it sends on schedule and reads everything, and its frames are checked.
@@ -74,6 +75,7 @@ private:
     // for every step of them.
     std::vector<PlayerId> targets;
     std::vector<PlayerId> stalled;
+    std::unordered_map<PlayerId, std::int64_t> unreadBytes;
     std::int64_t directedInterval = 0;
     std::int64_t broadcastInterval = 0;
     std::int64_t broadcasterInterval = 0;

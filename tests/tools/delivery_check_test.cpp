@@ -264,3 +264,79 @@ TEST(LoadOptions, KeepsTwoWellBehavedPlayersAndOneServerToWatch) {
     LoadOptions spawned;
     EXPECT_TRUE(parse({"0", "--spawn", "/bin/true"}, spawned));
 }
+
+TEST(LoadStamp, FullValuesTakeAll255BytesAndAreCheckedWhole) {
+    DeliveryCheck check({2, 3});
+    for (std::uint32_t sequence = 0; sequence < 300; ++sequence) {
+        const LoadFrame sent{2, sequence, BROADCAST_ID, 10, false, true};
+        const Frame frame = EncodeLoadFrame(sent);
+        ASSERT_EQ(frame.value.size(), MAX_VALUE_LENGTH);
+        LoadFrame stamp;
+        ASSERT_TRUE(IsIntactLoadFrame(frame, stamp));
+        EXPECT_TRUE(stamp.fullValue);
+        EXPECT_FALSE(stamp.fromChaos);
+        check.RecordSent(sent);
+        check.RecordReceived(3, frame, 20);
+    }
+    EXPECT_EQ(check.Counts().delivered, 300u);
+
+    // A full value that lost its last byte is no longer the frame that was sent.
+    const LoadFrame sent{2, 300, BROADCAST_ID, 10, false, true};
+    Frame cut = EncodeLoadFrame(sent);
+    cut.value.pop_back();
+    LoadFrame stamp;
+    EXPECT_FALSE(IsIntactLoadFrame(cut, stamp));
+    check.RecordSent(sent);
+    check.RecordReceived(3, cut, 20);
+    EXPECT_EQ(check.Counts().corrupted, 1u);
+    EXPECT_EQ(check.Counts().delivered, 300u);
+}
+
+TEST(LoadOptions, TakesFasterRatesTheBrokerModeAndArgumentsForTheSpawnedServer) {
+    const auto parse = [](std::vector<const char*> words, LoadOptions& options,
+                          std::string& error) {
+        words.insert(words.begin(), "vor-load");
+        bool help = false;
+        return ParseLoadOptions(static_cast<int>(words.size()), words.data(), options, help, error);
+    };
+    std::string error;
+    LoadOptions all;
+    ASSERT_TRUE(parse(
+        {"4711", "--players", "100", "--rate", "0", "--broadcasts", "0", "--broadcasters", "100",
+         "--broadcaster-rate", "10", "--full-values", "--no-greeting", "--server-pid", "99"},
+        all, error))
+        << error;
+    EXPECT_TRUE(all.fullValues);
+    EXPECT_TRUE(all.noGreeting);
+    EXPECT_DOUBLE_EQ(ExpectedDeliveries(all), 100 * 10.0 * 30 * 99);
+
+    LoadOptions spawned;
+    ASSERT_TRUE(parse(
+        {"0", "--spawn", "/bin/true", "--server-args", " --pass-interval 0  --messages-per-pass 64",
+         "--rate", "50", "--", "--fair", "--rate"},
+        spawned, error))
+        << error;
+    EXPECT_EQ(spawned.serverArguments,
+              (std::vector<std::string>{"--pass-interval", "0", "--messages-per-pass", "64",
+                                        "--fair", "--rate"}));
+    EXPECT_DOUBLE_EQ(spawned.rate, 50.0);
+
+    const auto rejects = [&](std::vector<const char*> words, const char* reason) {
+        LoadOptions options;
+        std::string why;
+        EXPECT_FALSE(parse(words, options, why)) << words.back();
+        EXPECT_NE(why.find(reason), std::string::npos) << why;
+    };
+    rejects({"4711", "--broadcaster-rate", "0"}, "out of range");
+    rejects({"4711", "--broadcaster-rate", "1001"}, "out of range");
+    rejects({"4711", "--rate", "fast"}, "out of range");
+    rejects({"0", "--spawn", "/bin/true", "--server-args", "  "}, "out of range");
+    rejects({"4711", "--server-args", "--fair"}, "only for a server that --spawn starts");
+    rejects({"4711", "--", "--fair"}, "only for a server that --spawn starts");
+    // The broker relays every byte to everybody: no directed frames, no misbehaving players.
+    rejects({"4711", "--no-greeting"}, "--rate 0");
+    rejects({"4711", "--no-greeting", "--rate", "0", "--chaos", "0.2"}, "--rate 0");
+    rejects({"4711", "--players", "100", "--rate", "0", "--broadcasters", "100",
+             "--broadcaster-rate", "40"},
+            "10 million");
+}

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -82,4 +83,43 @@ TEST(ServerWatch, SaysWhyAProgramThatCannotBeStartedDidNotStart) {
     const std::string expected = "could not start /nonexistent/vor-server: ";
     EXPECT_EQ(error.substr(0, expected.size()), expected) << error;
     EXPECT_GT(error.size(), expected.size()) << "no reason given";
+}
+
+TEST(ServerWatch, PassesArgumentsToTheServerItStarts) {
+    ServerWatch paced;
+    std::string error;
+    const std::uint16_t port = FreeLoopbackPort();
+    ASSERT_TRUE(paced.Spawn(VOR_SERVER_PATH, port, error, {"--pass-interval", "0"})) << error;
+    LoopbackClient player(port);
+    EXPECT_TRUE(player.ReadGreeting().has_value());
+
+    // The server refuses a pace out of range and ends, so the arguments did reach it.
+    ServerWatch refused;
+    EXPECT_FALSE(
+        refused.Spawn(VOR_SERVER_PATH, FreeLoopbackPort(), error, {"--pass-interval", "1001"}));
+    EXPECT_NE(error.find("did not start listening"), std::string::npos) << error;
+}
+
+TEST(ServerWatch, ReadsTheProcessorTimeOfTheServerWhileItRuns) {
+    const auto began = std::chrono::steady_clock::now();
+    ServerWatch watch;
+    std::string error;
+    // A pass every millisecond keeps the server busy enough to be seen using processor time.
+    ASSERT_TRUE(watch.Spawn(VOR_SERVER_PATH, FreeLoopbackPort(), error, {"--pass-interval", "1"}))
+        << error;
+    const std::int64_t start = watch.ProcessorTime();
+    ASSERT_GE(start, 0);
+    EXPECT_TRUE(SampleUntil(watch, [&] { return watch.ProcessorTime() > start; }));
+    // Microseconds: the clocks that count processor time tick every 1 to 16 ms, and the server
+    // cannot have used more than every core for the whole time since it started.
+    const std::int64_t used = watch.ProcessorTime();
+    const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
+                          std::chrono::steady_clock::now() - began)
+                          .count();
+    EXPECT_GE(used - start, 1000);
+    EXPECT_LE(used, wall * std::max(1u, std::thread::hardware_concurrency()));
+
+    watch.Stop();
+    watch.Sample();
+    EXPECT_EQ(watch.ProcessorTime(), -1);
 }

@@ -44,3 +44,13 @@ std::unique_ptr<NetSocket> JoinServer(std::uint16_t port, unsigned timeoutMs, Pl
     endpoint->EnableNoDelay();
     return endpoint;
 }
+
+std::unique_ptr<NetSocket> ConnectUngreeted(std::uint16_t port, std::string& error) {
+    auto endpoint = std::make_unique<NetSocket>();
+    if (endpoint->Open(NS_TCP, port, "127.0.0.1") != 0) {
+        error = "could not connect to 127.0.0.1 port " + std::to_string(port);
+        return nullptr;
+    }
+    endpoint->EnableNoDelay();
+    return endpoint;
+}

@@ -15,6 +15,8 @@ constexpr std::size_t READ_LIMIT = 64 * 1024;
 constexpr std::size_t FLOOD_QUEUE_BYTES = 16 * 1024;
 // How long the server may take to end a connection whose player left or half-closed.
 constexpr std::int64_t END_DEADLINE = 10 * SECOND;
+// The server drops a player once this much output waits for it.
+constexpr std::int64_t OUTPUT_BOUND_BYTES = 1024 * 1024;
 // A reader that stopped for good and was not dropped by then gives up its connection.
 constexpr std::int64_t STALL_LIMIT = 30 * SECOND;
 // Ids this far up are held by nobody while the server has fewer than 59,998 players, since it
@@ -282,12 +284,22 @@ void ChaosPlayer::GoAway(std::int64_t now, ChaosWorld& world, bool reset) {
     phaseEnd = now + Between(100 * MILLISECOND, SECOND, world);
 }
 
+bool ChaosPlayer::OwedPastOutputBound(const ChaosWorld& world) const {
+    if (world.unreadBytes == nullptr) {
+        return false;
+    }
+    const auto unread = world.unreadBytes->find(id);
+    return unread != world.unreadBytes->end() && unread->second > OUTPUT_BOUND_BYTES;
+}
+
 void ChaosPlayer::EndedByServer(std::int64_t now, ChaosWorld& world) {
     if (phase == Phase::AwaitingEnd) {
         ++(fault == ChaosFault::LeaveMessage ? world.tally.endedAfterLeave
                                              : world.tally.endedAfterHalfClose);
     } else if (phase == Phase::Faulting && fault == ChaosFault::StopReading) {
         ++world.tally.droppedStoppedReaders;
+    } else if (OwedPastOutputBound(world)) {
+        ++world.tally.droppedBehindFloods;
     } else {
         ++world.tally.endedUnprovoked;
     }
@@ -311,6 +323,10 @@ bool ChaosPlayer::ReadFrames(ChaosWorld& world) {
             continue;
         }
         world.check.RecordReadByChaos(id, frame);
+        if (world.unreadBytes != nullptr && frame.target != BROADCAST_ID) {
+            (*world.unreadBytes)[id] -=
+                static_cast<std::int64_t>(FRAME_HEADER_SIZE + frame.value.size());
+        }
     }
     incoming.erase(0, offset);
     return status == RawConnection::Status::Open;
@@ -336,8 +352,13 @@ bool ChaosPlayer::WriteQueued(ChaosWorld& world) {
 
 void ChaosPlayer::QueueFrame(PlayerId target, std::int64_t now, ChaosWorld& world) {
     const LoadFrame frame{id, nextSequence++, target, now, true};
-    AppendFrame(outgoing, EncodeLoadFrame(frame));
+    const Frame wire = EncodeLoadFrame(frame);
+    AppendFrame(outgoing, wire);
     ++world.tally.framesSent;
+    if (world.unreadBytes != nullptr && target != BROADCAST_ID) {
+        (*world.unreadBytes)[target] +=
+            static_cast<std::int64_t>(FRAME_HEADER_SIZE + wire.value.size());
+    }
 }
 
 void ChaosPlayer::QueueDueFrames(std::int64_t now, ChaosWorld& world) {

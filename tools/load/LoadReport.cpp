@@ -104,6 +104,12 @@ void PrintChaos(const ChaosTally& tally, const DeliveryCounts& counts, std::size
         Number(tally.endedAfterHalfClose), Number(tally.droppedStoppedReaders),
         Number(tally.endedUnprovoked), Number(tally.stalledNotDropped),
         Number(tally.keptAfterLeaving), Number(tally.badGreetings));
+    if (tally.droppedBehindFloods > 0) {
+        std::printf(
+            "Of those removed:    %llu past the output bound, owed more than 1 MiB of frames sent "
+            "to them (floods relayed faster than they read)\n",
+            Number(tally.droppedBehindFloods));
+    }
 }
 
 void PrintServer(const ServerWatch& server, long boundKib) {
@@ -120,4 +126,19 @@ void PrintServer(const ServerWatch& server, long boundKib) {
     if (server.Gone()) {
         std::printf("Server:              %s\n", server.HowItEnded().c_str());
     }
+}
+
+void PrintServerProcessor(const ServerProcessor& processor, std::uint64_t delivered) {
+    if (processor.atStart < 0 || processor.afterSending < 0 || processor.afterDrain < 0) {
+        return;
+    }
+    const auto sending = static_cast<double>(processor.afterSending - processor.atStart);
+    const auto wholeRun = static_cast<double>(processor.afterDrain - processor.atStart);
+    std::printf(
+        "Server processor:    %.2f s over %.1f s of sending (%.1f %% of a core), %.2f us per "
+        "delivered frame\n",
+        sending / 1e6, static_cast<double>(processor.sendingMicros) / 1e6,
+        processor.sendingMicros > 0 ? 100.0 * sending / static_cast<double>(processor.sendingMicros)
+                                    : 0.0,
+        delivered > 0 ? wholeRun / static_cast<double>(delivered) : 0.0);
 }

@@ -7,8 +7,6 @@
 namespace {
 
 constexpr std::int64_t MICROS_PER_SECOND = 1000000;
-// One broadcast per pass from each of the --broadcasters players.
-constexpr std::int64_t BROADCASTER_INTERVAL = MICROS_PER_SECOND / 10;
 
 std::int64_t Interval(double perSecond) {
     // A rate of 0 sends nothing within any run's duration.
@@ -23,7 +21,8 @@ LoadSession::LoadSession(const LoadOptions& runOptions, std::uint64_t seed, Load
       clock(runClock),
       random(seed),
       directedInterval(Interval(runOptions.rate)),
-      broadcastInterval(Interval(runOptions.broadcasts)) {}
+      broadcastInterval(Interval(runOptions.broadcasts)),
+      broadcasterInterval(Interval(runOptions.broadcasterRate)) {}
 
 void LoadSession::AddSteady(PlayerId id, std::unique_ptr<NetSocket> endpoint) {
     LoadPlayer player;
@@ -53,8 +52,9 @@ ChaosWorld LoadSession::World(bool sending) {
             stalled.push_back(player->Id());
         }
     }
-    return ChaosWorld{options.port,        random, check, tally, targets, stalled, directedInterval,
-                      options.chaosFaults, sending};
+    return ChaosWorld{
+        options.port,        random,  check,       tally, targets, stalled, directedInterval,
+        options.chaosFaults, sending, &unreadBytes};
 }
 
 void LoadSession::StepChaos(ChaosPlayer& player) {
@@ -67,7 +67,7 @@ void LoadSession::Begin() {
     // Spread the players' first sends over one interval, so the load is even.
     for (std::size_t index = 0; index < steady.size(); ++index) {
         const std::int64_t interval =
-            steady[index].broadcaster ? BROADCASTER_INTERVAL : directedInterval;
+            steady[index].broadcaster ? broadcasterInterval : directedInterval;
         steady[index].nextSend = start + interval * static_cast<std::int64_t>(index) /
                                              static_cast<std::int64_t>(steady.size());
     }
@@ -95,7 +95,7 @@ std::size_t LoadSession::Pick(std::size_t count) {
 void LoadSession::SendDue(std::int64_t now) {
     for (std::size_t index = 0; index < steady.size(); ++index) {
         LoadPlayer& player = steady[index];
-        const std::int64_t interval = player.broadcaster ? BROADCASTER_INTERVAL : directedInterval;
+        const std::int64_t interval = player.broadcaster ? broadcasterInterval : directedInterval;
         while (player.nextSend <= now) {
             player.nextSend += interval;
             if (player.broadcaster) {
@@ -122,7 +122,7 @@ void LoadSession::Send(LoadPlayer& sender, PlayerId target, std::int64_t now) {
     if (!sender.connected) {
         return;
     }
-    const LoadFrame frame{sender.id, sender.nextSequence++, target, now};
+    const LoadFrame frame{sender.id, sender.nextSequence++, target, now, false, options.fullValues};
     check.RecordSent(frame);
     if (SendFrame(*sender.endpoint, EncodeLoadFrame(frame)) != 0) {
         MarkLost(sender);
@@ -159,7 +159,10 @@ void LoadSession::Leave() {
     leave.id = MSG_LEAVE;
     leave.target = SERVER_ID;
     for (LoadPlayer& player : steady) {
-        SendFrame(*player.endpoint, leave);
+        // A server that greets nobody relays the leave message to everybody.
+        if (!options.noGreeting) {
+            SendFrame(*player.endpoint, leave);
+        }
         player.endpoint->Close();
     }
     for (const auto& player : chaos) {

@@ -33,11 +33,13 @@ Frame EncodeLoadFrame(const LoadFrame& frame) {
     wire.id = static_cast<std::uint8_t>(1 + frame.sequence % 254);
     wire.target = frame.target;
     wire.value.reserve(MAX_VALUE_LENGTH);
-    wire.value += frame.fromChaos ? "VC" : "VL";
+    wire.value += frame.fromChaos ? "VC" : (frame.fullValue ? "VF" : "VL");
     PutLittleEndian(wire.value, frame.sender, 2);
     PutLittleEndian(wire.value, frame.sequence, 4);
     PutLittleEndian(wire.value, static_cast<std::uint64_t>(frame.sentMicros), 8);
-    const std::size_t filler = (frame.sequence * 37u) % (MAX_VALUE_LENGTH - STAMP_SIZE + 1);
+    const std::size_t filler = frame.fullValue
+                                   ? MAX_VALUE_LENGTH - STAMP_SIZE
+                                   : (frame.sequence * 37u) % (MAX_VALUE_LENGTH - STAMP_SIZE + 1);
     const std::uint32_t hash = StampHash(wire.value);
     for (std::size_t index = 0; index < filler; ++index) {
         wire.value += static_cast<char>(((hash >> (8 * (index % 4))) + index * 13u) & 0xFF);
@@ -46,10 +48,12 @@ Frame EncodeLoadFrame(const LoadFrame& frame) {
 }
 
 bool ReadStamp(std::string_view value, LoadFrame& frame) {
-    if (value.size() < STAMP_SIZE || value[0] != 'V' || (value[1] != 'L' && value[1] != 'C')) {
+    if (value.size() < STAMP_SIZE || value[0] != 'V' ||
+        (value[1] != 'L' && value[1] != 'C' && value[1] != 'F')) {
         return false;
     }
     frame.fromChaos = value[1] == 'C';
+    frame.fullValue = value[1] == 'F';
     frame.sender = static_cast<PlayerId>(GetLittleEndian(value, 2, 2));
     frame.sequence = static_cast<std::uint32_t>(GetLittleEndian(value, 4, 4));
     frame.sentMicros = static_cast<std::int64_t>(GetLittleEndian(value, 8, 8));

@@ -14,8 +14,11 @@ constexpr const char* LEFT = " left.";
 
 }  // namespace
 
-bool ServerWatch::Spawn(const std::string& path, std::uint16_t port, std::string& error) {
-    if (!child.Start(path, {"--port", std::to_string(port)})) {
+bool ServerWatch::Spawn(const std::string& path, std::uint16_t port, std::string& error,
+                        const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{"--port", std::to_string(port)};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    if (!child.Start(path, words)) {
         error = "could not start " + path + ": " + child.StartFailure();
         return false;
     }
@@ -41,6 +44,10 @@ bool ServerWatch::Spawn(const std::string& path, std::uint16_t port, std::string
 void ServerWatch::Attach(long serverPid) {
     pid = serverPid;
     Sample();
+}
+
+std::int64_t ServerWatch::ProcessorTime() const {
+    return Watching() && !gone ? ProcessorMicros(pid) : -1;
 }
 
 void ServerWatch::Sample() {

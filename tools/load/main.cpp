@@ -20,6 +20,7 @@ namespace {
 
 constexpr unsigned ADMISSION_TIMEOUT_MS = 10000;
 constexpr unsigned POLL_INTERVAL_MS = 2;
+constexpr unsigned UNGREETED_SETTLE_MS = 2000;
 constexpr std::int64_t MICROS_PER_SECOND = 1000000;
 
 std::int64_t NowMicros() {
@@ -78,6 +79,13 @@ std::size_t AdmitPlayers(const LoadOptions& options, LoadSession& session, Serve
         bool joined = false;
         if (misbehaves[admitted]) {
             joined = JoinChaosPlayer(session, error);
+        } else if (options.noGreeting) {
+            auto endpoint = ConnectUngreeted(options.port, error);
+            joined = endpoint != nullptr;
+            if (joined) {
+                session.AddSteady(static_cast<PlayerId>(FIRST_PLAYER_ID + admitted),
+                                  std::move(endpoint));
+            }
         } else {
             PlayerId id = 0;
             auto endpoint = JoinServer(options.port, ADMISSION_TIMEOUT_MS, id, error);
@@ -96,6 +104,10 @@ std::size_t AdmitPlayers(const LoadOptions& options, LoadSession& session, Serve
             std::printf("admitted %zu of %u players\n", admitted + 1, options.players);
             std::fflush(stdout);
         }
+    }
+    if (options.noGreeting) {
+        // Nothing tells when the server has taken a connection: it has them all by now.
+        SleepMilliseconds(UNGREETED_SETTLE_MS);
     }
     const double seconds = Seconds(NowMicros() - start);
     std::printf("Admitted %zu of %u players in %.1f s (%.1f ms per player).\n", admitted,
@@ -185,7 +197,7 @@ bool WatchServer(LoadOptions& options, ServerWatch& server) {
         if (options.port == 0) {
             options.port = FreeLoopbackPort();
         }
-        if (!server.Spawn(options.spawnPath, options.port, error)) {
+        if (!server.Spawn(options.spawnPath, options.port, error, options.serverArguments)) {
             std::fprintf(stderr, "vor-load: %s\n", error.c_str());
             return false;
         }
@@ -245,9 +257,15 @@ int main(int argc, char** argv) {
         "per second, %u broadcasters, %zu misbehaving players.\n",
         options.durationSeconds, options.rate, options.broadcasts, options.broadcasters,
         session.ChaosCount());
+    ServerProcessor processor;
+    processor.atStart = server.ProcessorTime();
+    const std::int64_t sendingStart = NowMicros();
     SendTraffic(options, session, server);
+    processor.sendingMicros = NowMicros() - sendingStart;
+    processor.afterSending = server.ProcessorTime();
     const auto relayedWhileSending = session.Check().Senders();
     Drain(options, session, server);
+    processor.afterDrain = server.ProcessorTime();
     session.CheckConnections();
     session.Leave();
     // Gives the server a pass or two to notice the departures before the last look.
@@ -263,6 +281,7 @@ int main(int argc, char** argv) {
     }
     const long boundKib = ServerMemoryBoundKib(options);
     PrintServer(server, boundKib);
+    PrintServerProcessor(processor, session.Check().Counts().delivered);
     std::printf("Seed %llu.\n", static_cast<unsigned long long>(options.seed));
 
     const DeliveryCounts& counts = session.Check().Counts();

@@ -159,3 +159,27 @@ long ResidentKib(long pid) {
     CloseHandle(query);
     return read ? static_cast<long>(counters.WorkingSetSize / 1024) : -1;
 }
+
+std::int64_t ProcessorMicros(long pid) {
+    const HANDLE query =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(pid));
+    if (query == nullptr) {
+        return -1;
+    }
+    DWORD code = 0;
+    FILETIME created{};
+    FILETIME exited{};
+    FILETIME kernel{};
+    FILETIME user{};
+    const bool read = GetExitCodeProcess(query, &code) && code == STILL_ACTIVE &&
+                      GetProcessTimes(query, &created, &exited, &kernel, &user);
+    CloseHandle(query);
+    if (!read) {
+        return -1;
+    }
+    // Both times count 100 ns intervals.
+    const auto hundreds = [](const FILETIME& time) {
+        return (static_cast<std::int64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+    };
+    return (hundreds(kernel) + hundreds(user)) / 10;
+}

@@ -52,6 +52,9 @@ struct ChaosTally {
     std::uint64_t droppedStoppedReaders = 0;
     // Readers that stopped for good and gave up waiting to be dropped.
     std::uint64_t stalledNotDropped = 0;
+    // Connections the server ended while more than its output bound of frames sent to the
+    // player's id were unread: floods relayed faster than the player reads.
+    std::uint64_t droppedBehindFloods = 0;
     // Connections the server ended although their player did nothing that ends one.
     std::uint64_t endedUnprovoked = 0;
     // Connections still open long after their player left or half-closed.
@@ -62,7 +65,8 @@ struct ChaosTally {
 
     std::uint64_t FaultsInjected() const;
     std::uint64_t EndedByServer() const {
-        return endedAfterLeave + endedAfterHalfClose + droppedStoppedReaders + endedUnprovoked;
+        return endedAfterLeave + endedAfterHalfClose + droppedStoppedReaders + droppedBehindFloods +
+               endedUnprovoked;
     }
     // True when the server did nothing the misbehaving players can blame it for.
     bool Clean() const {

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 // What every misbehaving player shares during one step of the run.
@@ -26,6 +27,10 @@ struct ChaosWorld {
     const std::vector<ChaosFault>& faults;
     // False while the run drains: nobody sends, connects or starts a fault, readers read on.
     bool sending = true;
+    // By player id: the bytes of the frames misbehaving players queued for that id less those
+    // that the id's holders read. A server that relays floods fast can owe a reader more than
+    // its output bound, and then drops it.
+    std::unordered_map<PlayerId, std::int64_t>* unreadBytes = nullptr;
 };
 
 // One player that misbehaves on purpose: it joins, sends ordinary frames for a while, then picks
@@ -56,6 +61,9 @@ private:
     // Ends the connection from this side, with a reset or in order, and comes back after a
     // short pause.
     void GoAway(std::int64_t now, ChaosWorld& world, bool reset);
+    // Whether the frames queued for this player's id and not read pass the server's output
+    // bound.
+    bool OwedPastOutputBound(const ChaosWorld& world) const;
     // Counts how the server ended the connection and comes back after a short pause.
     void EndedByServer(std::int64_t now, ChaosWorld& world);
 

@@ -39,3 +39,7 @@ private:
 
 // The resident memory of process `pid` in KiB, or -1 when it cannot be read (it has gone).
 long ResidentKib(long pid);
+
+// The processor time, user and system, that process `pid` has used so far in microseconds, or
+// -1 when it cannot be read (it has gone).
+std::int64_t ProcessorMicros(long pid);

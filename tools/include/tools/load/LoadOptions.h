@@ -18,9 +18,16 @@ struct LoadOptions {
     unsigned drainSeconds = 10;
     // Hold the players for the duration without sending anything.
     bool idle = false;
-    // Well-behaved players that send a broadcast every 100 ms, one per pass, and no directed
-    // frames.
+    // Well-behaved players that send broadcasts at `broadcasterRate` per second each (every
+    // 100 ms, one per pass of the default pace, unless given) and no directed frames.
     unsigned broadcasters = 0;
+    double broadcasterRate = 10.0;
+    // Every value of a well-behaved player takes all 255 bytes.
+    bool fullValues = false;
+    // Connect without waiting for a greeting, for a server that sends none (a byte broker that
+    // relays every byte to all other connections): the players take ids by their order of
+    // connection, send only broadcasts and leave without the leave message.
+    bool noGreeting = false;
     // The share of the players that misbehave, and the faults they pick from.
     double chaosShare = 0.0;
     std::vector<ChaosFault> chaosFaults = AllChaosFaults();
@@ -31,6 +38,8 @@ struct LoadOptions {
     // on PORT from this path.
     unsigned serverPid = 0;
     std::string spawnPath;
+    // Passed to the spawned server after its port.
+    std::vector<std::string> serverArguments;
 
     unsigned ChaosPlayers() const;
     unsigned SteadyPlayers() const { return players - ChaosPlayers(); }

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <random>
+#include <unordered_map>
 #include <vector>
 
 // One well-behaved player: it sends on schedule and reads everything, and its frames are checked.
@@ -16,7 +17,7 @@ struct LoadPlayer {
     std::unique_ptr<NetSocket> endpoint;
     std::uint32_t nextSequence = 0;
     std::int64_t nextSend = 0;
-    // Sends a broadcast every 100 ms instead of directed frames.
+    // Sends broadcasts at the broadcaster rate instead of directed frames.
     bool broadcaster = false;
     bool connected = true;
 };
@@ -74,8 +75,10 @@ private:
     // for every step of them.
     std::vector<PlayerId> targets;
     std::vector<PlayerId> stalled;
+    std::unordered_map<PlayerId, std::int64_t> unreadBytes;
     std::int64_t directedInterval = 0;
     std::int64_t broadcastInterval = 0;
+    std::int64_t broadcasterInterval = 0;
     std::int64_t nextBroadcast = 0;
     unsigned connectionsLost = 0;
 };

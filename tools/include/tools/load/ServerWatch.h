@@ -4,14 +4,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The server under load, seen from outside: its resident memory at the start and at its highest,
 // whether it still runs, and, for a server the tool started itself, the players its console
 // reports joining and leaving.
 class ServerWatch {
 public:
-    // Starts the server at `path` listening on `port` and waits until it says it listens.
-    bool Spawn(const std::string& path, std::uint16_t port, std::string& error);
+    // Starts the server at `path` listening on `port`, with `arguments` after the port, and waits
+    // until it says it listens.
+    bool Spawn(const std::string& path, std::uint16_t port, std::string& error,
+               const std::vector<std::string>& arguments = {});
     // Watches a server that is already running.
     void Attach(long pid);
 
@@ -26,6 +29,9 @@ public:
     // True once the server has ended or its process cannot be read any more.
     bool Gone() const { return gone; }
     const std::string& HowItEnded() const { return ending; }
+
+    // The processor time the server has used so far in microseconds, or -1 once it is gone.
+    std::int64_t ProcessorTime() const;
 
     long StartKib() const { return startKib; }
     long HighestKib() const { return highestKib; }

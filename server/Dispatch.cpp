@@ -183,8 +183,7 @@ bool TakeInPlayerInput(ServerState& state, PlayerId id) {
     return true;
 }
 
-void DispatchMessages(ServerState& state) {
-    const std::vector<ReportedPlayer> reported = ReportedPlayers(state);
+void DispatchMessages(ServerState& state, const std::vector<ReportedPlayer>& reported) {
     if (state.messagesPerPass > 1) {
         // With fair turns the rounds start after the player whose message was taken last.
         const bool wraps = !state.fairTurns || state.lastPassEnder == LAST_PLAYER_ID;

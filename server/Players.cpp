@@ -105,11 +105,11 @@ std::vector<ReportedPlayer> ReportedPlayers(ServerState& state) {
     return players;
 }
 
-void SweepPlayers(ServerState& state) {
+void SweepPlayers(ServerState& state, const std::vector<ReportedPlayer>& reported) {
     // A player with only input waiting is connected; the others that reported and those a
     // send to has failed are tested.
     std::vector<PlayerId> tested;
-    for (const ReportedPlayer& player : ReportedPlayers(state)) {
+    for (const ReportedPlayer& player : reported) {
         if (!player.onlyData) {
             tested.push_back(player.id);
         }

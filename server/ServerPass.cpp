@@ -6,7 +6,9 @@
 
 void ServerPass(ServerState& state) {
     AdmitPlayer(state);
-    SweepPlayers(state);
-    DispatchMessages(state);
+    // One look at the readiness set serves both phases.
+    const std::vector<ReportedPlayer> reported = ReportedPlayers(state);
+    SweepPlayers(state, reported);
+    DispatchMessages(state, reported);
     FlushPlayerOutput(state);
 }

@@ -102,7 +102,7 @@ protected:
 TEST_F(RelayAdmissionOfFour, SweepGoesOnAfterRemovingAPlayer) {
     CloseAndWait(3);
     CloseAndWait(4);
-    SweepPlayers(relay.state);
+    SweepPlayers(relay.state, ReportedPlayers(relay.state));
     EXPECT_EQ(relay.NewConsole(), "Player 3 left.\nPlayer 4 left.\n");
     EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 5}));
 }
@@ -111,7 +111,7 @@ TEST_F(RelayAdmissionOfFour, RegistryRefusesAnEntryWithoutAnEndpoint) {
     EXPECT_FALSE(relay.state.registry.Add(6, nullptr));
     EXPECT_FALSE(relay.state.registry.Add(3, std::make_unique<NetSocket>()));
     CloseAndWait(4);
-    SweepPlayers(relay.state);
+    SweepPlayers(relay.state, ReportedPlayers(relay.state));
     EXPECT_EQ(relay.NewConsole(), "Player 4 left.\n");
     EXPECT_EQ(Ids(relay.state.registry), (std::vector<PlayerId>{2, 3, 5}));
 }

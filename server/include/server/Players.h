@@ -14,7 +14,7 @@ inline constexpr std::size_t PLAYER_RECEIVE_LIMIT = 64u * 1024u;
 void AdmitPlayer(ServerState& state);
 // Removes every player whose connection is gone, testing only those whose socket reports more
 // than input or whose send has failed.
-void SweepPlayers(ServerState& state);
+void SweepPlayers(ServerState& state, const std::vector<ReportedPlayer>& reported);
 // The players whose socket reports something now, in ascending id order: every player, none of
 // them known to be connected, when the test fails.
 std::vector<ReportedPlayer> ReportedPlayers(ServerState& state);

@@ -36,8 +36,12 @@ CommandResult ControlChannel::Serve(ServerState& state) {
     if (!listener.IsOpen()) {
         return result;
     }
-    AcceptConnections();
     const auto now = SteadyClock::now();
+    // Idle connections go before new ones are taken, so that their places are free.
+    std::erase_if(connections, [&](const Connection& connection) {
+        return now - connection.lastActivity >= IDLE_LIMIT;
+    });
+    AcceptConnections();
     std::erase_if(connections, [&](Connection& connection) {
         return result == CommandResult::Continue &&
                !ServeConnection(connection, state, now, result);
@@ -120,8 +124,12 @@ bool ControlChannel::ServeConnection(Connection& connection, ServerState& state,
 void ControlChannel::AddWaitedSockets(std::vector<sockets::SocketHandle>& sockets) const {
     const std::vector<sockets::SocketHandle> listening = listener.Handles();
     sockets.insert(sockets.end(), listening.begin(), listening.end());
+    // A connection whose input has ended stays readable; it is served at the pace of its
+    // answer, not woken for.
     for (const Connection& connection : connections) {
-        sockets.push_back(connection.stream->Handle());
+        if (!connection.inputEnded) {
+            sockets.push_back(connection.stream->Handle());
+        }
     }
 }
 

@@ -57,8 +57,11 @@ void MetricsEndpoint::Serve(const ServerState& state) {
     if (!listener.IsOpen()) {
         return;
     }
-    AcceptScrapers();
     const auto now = SteadyClock::now();
+    // Idle scrapers go before new ones are taken, so that their places are free.
+    std::erase_if(scrapers,
+                  [&](const Scraper& scraper) { return now - scraper.lastActivity >= IDLE_LIMIT; });
+    AcceptScrapers();
     std::erase_if(scrapers, [&](Scraper& scraper) { return !ServeScraper(scraper, state, now); });
 }
 

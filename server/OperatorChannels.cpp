@@ -27,6 +27,10 @@ std::vector<sockets::SocketHandle> OperatorChannelSockets(const ServerState& sta
     return sockets;
 }
 
+bool OperatorConnectionsOpen(const ServerState& state) {
+    return state.channels.control.HasConnections() || state.channels.metrics.HasScrapers();
+}
+
 void CloseOperatorChannels(ServerState& state) {
     state.channels.control.Close();
     state.channels.metrics.Close();

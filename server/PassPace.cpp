@@ -11,10 +11,21 @@
 namespace {
 
 constexpr unsigned DEFAULT_SLEEP_MS = 100;
+// After a wait that the operator's channels ended, the next leaves them out for this long at
+// most: a channel socket that stays ready without being served (a listener that cannot accept
+// for want of a descriptor) then costs a few passes a second instead of a busy loop.
+constexpr int CHANNELS_SIT_OUT_MS = 10;
 // The keys of the pace's own members of the players' set; player ids start above them.
 constexpr std::uint32_t LISTENER_KEY = 0;
 constexpr std::uint32_t WAKE_KEY = 1;
 static_assert(WAKE_KEY < FIRST_PLAYER_ID);
+
+// The wake signal of the process's paces: it lives until the process ends, so that a stop
+// request handled on another thread never reaches one that is being closed.
+const WakeSignal& ProcessWake() {
+    static const WakeSignal signal;
+    return signal;
+}
 
 // The wake signal that stop requests raise, while a pace that waits for work lives.
 std::atomic<const WakeSignal*> stopWake{nullptr};
@@ -32,7 +43,9 @@ std::uint64_t ConnectionsTaken(const ServerStatistics& statistics) {
 }  // namespace
 
 PassPace::PassPace(ServerState& served, std::optional<std::uint32_t> intervalMilliseconds)
-    : state(served), interval(intervalMilliseconds) {
+    : state(served), interval(intervalMilliseconds), wake(ProcessWake()) {
+    // Raises meant for an earlier pace are not this one's.
+    wake.Clear();
     if (interval != std::optional<std::uint32_t>(0)) {
         return;
     }
@@ -99,14 +112,21 @@ void PassPace::AwaitWork() {
     if (!activity.wholeMessage.Empty() || !activity.failedSend.Empty()) {
         // Work is left from the last pass.
         timeout = 0;
-    } else if (!listenerWatched || !activity.AllWatched()) {
-        // Something is not in the set: look again at the default pace.
+    } else if (channelsSitOut) {
+        timeout = CHANNELS_SIT_OUT_MS;
+    } else if (!listenerWatched || !activity.AllWatched() || OperatorConnectionsOpen(state)) {
+        // Something is not in the set, or an operator's connection has an answer to finish or
+        // an idle limit to keep: look again at the default pace.
         timeout = static_cast<int>(DEFAULT_SLEEP_MS);
     }
-    if (readiness.Wait(timeout, ready, OperatorChannelSockets(state)) != 0) {
+    const std::vector<sockets::SocketHandle> channels =
+        channelsSitOut ? std::vector<sockets::SocketHandle>() : OperatorChannelSockets(state);
+    bool channelsReady = false;
+    if (readiness.Wait(timeout, ready, channels, channelsReady) != 0) {
         SleepMilliseconds(DEFAULT_SLEEP_MS);
         ready.clear();
     }
+    channelsSitOut = channelsReady;
     wake.Clear();
     listenerReported = std::any_of(ready.begin(), ready.end(), [](const ReadyMember& member) {
         return member.key == LISTENER_KEY;

@@ -64,7 +64,16 @@ bool BindOwnerOnly(int fd, const sockaddr_un& address) {
     const int error = errno;
     umask(previous);
     errno = error;
-    return bound && chmod(address.sun_path, 0600) == 0;
+    if (!bound) {
+        return false;
+    }
+    if (chmod(address.sun_path, 0600) != 0) {
+        const int chmodError = errno;
+        unlink(address.sun_path);
+        errno = chmodError;
+        return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -177,6 +186,10 @@ int LocalListener::Listen(const std::string& socketPath) {
     if (!bound || listen(fd, 8) != 0 || fcntl(fd, F_SETFL, O_NONBLOCK) != 0) {
         if (failure.empty()) {
             failure = "cannot listen at '" + socketPath + "': " + std::strerror(errno);
+        }
+        // The file is this listener's own once bound; nothing is to be left of it.
+        if (bound) {
+            unlink(socketPath.c_str());
         }
         close(fd);
         return 1;

@@ -102,7 +102,8 @@ int ReadinessSet::Gather(int timeoutMilliseconds, std::vector<ReadyMember>& read
 }
 
 int ReadinessSet::Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready,
-                       const std::vector<sockets::SocketHandle>& others) {
+                       const std::vector<sockets::SocketHandle>& others, bool& othersReady) {
+    othersReady = false;
     if (others.empty()) {
         return Wait(timeoutMilliseconds, ready);
     }
@@ -118,5 +119,7 @@ int ReadinessSet::Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready,
     if (poll(watched.data(), watched.size(), timeoutMilliseconds) < 0) {
         return errno == EINTR ? 0 : 1;
     }
+    othersReady = std::any_of(watched.begin() + 1, watched.end(),
+                              [](const pollfd& other) { return other.revents != 0; });
     return watched[0].revents != 0 ? Collect(ready) : 0;
 }

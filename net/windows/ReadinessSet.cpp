@@ -96,8 +96,9 @@ int ReadinessSet::Gather(int timeoutMilliseconds, std::vector<ReadyMember>& read
 }
 
 int ReadinessSet::Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready,
-                       const std::vector<sockets::SocketHandle>& others) {
+                       const std::vector<sockets::SocketHandle>& others, bool& othersReady) {
     constexpr int OTHERS_LOOK_MS = 100;
+    othersReady = false;
     if (!others.empty() && (timeoutMilliseconds < 0 || timeoutMilliseconds > OTHERS_LOOK_MS)) {
         timeoutMilliseconds = OTHERS_LOOK_MS;
     }

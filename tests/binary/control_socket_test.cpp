@@ -1,7 +1,9 @@
 // The real binary commanded over its control socket with vor-ctl, its standard input empty, as
 // under a service manager.
 
+#include "net/LocalSocket.h"
 #include "testing/LoopbackClient.h"
+#include "testing/ProcessStats.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
 #include "tests/binary/ServerOnPort.h"
@@ -12,10 +14,12 @@
 #include <signal.h>
 #include <sys/stat.h>
 
+#include <chrono>
 #include <filesystem>
 #include <random>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #ifndef VOR_CTL_PATH
 #error "VOR_CTL_PATH must name the vor-ctl binary"
@@ -92,6 +96,56 @@ TEST_F(ControlSocket, AServerThatWaitsForWorkAnswersEachCommand) {
         EXPECT_EQ(stats.status, 0);
         EXPECT_NE(stats.output.find("\nPlayers: 0 now,"), std::string::npos) << stats.output;
     }
+}
+
+// Answers longer than the socket takes at once are finished by a server that waits for work,
+// which keeps serving the connection without a busy loop while the client does not read.
+TEST_F(ControlSocket, AServerThatWaitsForWorkFinishesAnswersLongerThanTheSocketTakes) {
+    if (!ServerProcess::IsNative()) {
+        GTEST_SKIP()
+            << "reads the server's processor time; VOR_SERVER_COMMAND names another server";
+    }
+    constexpr int COMMANDS = 150;
+    auto server = Start({"--pass-interval", "0"});
+    ASSERT_NE(server, nullptr);
+    LocalStream client;
+    ASSERT_EQ(client.Connect(path), 0);
+    std::string commands;
+    for (int command = 0; command < COMMANDS; ++command) {
+        commands += "metrics\n";
+    }
+    std::size_t sent = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (sent < commands.size() && std::chrono::steady_clock::now() < deadline) {
+        const LocalIo written = client.Send(commands.data() + sent, commands.size() - sent);
+        ASSERT_TRUE(written.status == LocalIoStatus::Done ||
+                    written.status == LocalIoStatus::WouldBlock);
+        sent += written.bytes;
+    }
+    ASSERT_EQ(sent, commands.size());
+    // The answers fill the socket while the client reads nothing.
+    const long before = CpuMilliseconds(server->Pid()).value_or(-1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    const long after = CpuMilliseconds(server->Pid()).value_or(-1);
+    ASSERT_GE(before, 0);
+    EXPECT_LT(after - before, 500) << "the server kept a core busy while it waited";
+
+    std::string answers;
+    std::size_t ends = 0;
+    while (ends < COMMANDS &&
+           std::chrono::steady_clock::now() < deadline + std::chrono::seconds(5)) {
+        char bytes[65536];
+        const LocalIo received = client.Receive(bytes, sizeof bytes, 200);
+        ASSERT_NE(received.status, LocalIoStatus::Failed);
+        ASSERT_NE(received.status, LocalIoStatus::Closed);
+        answers.append(bytes, received.bytes);
+        ends = 0;
+        for (std::size_t at = answers.find("\n\n"); at != std::string::npos;
+             at = answers.find("\n\n", at + 2)) {
+            ++ends;
+        }
+    }
+    EXPECT_EQ(ends, static_cast<std::size_t>(COMMANDS));
 }
 
 TEST_F(ControlSocket, PlayersStatsAndKickAnswerOverTheSocket) {

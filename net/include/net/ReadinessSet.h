@@ -54,11 +54,11 @@ public:
     // collects as Collect does. A signal that interrupts the wait ends it with nothing ready.
     int Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready);
     // The same, ending also when one of `others` (handles that are not members, such as the
-    // operator's channels) has input; `ready` then names only the members ready. On Windows,
-    // whose channels include pipes that its socket poll cannot watch, the wait with others ends
-    // after at most 100 ms instead.
+    // operator's channels) has input, which `othersReady` then says; `ready` names only the
+    // members ready. On Windows, whose channels include pipes that its socket poll cannot
+    // watch, the wait with others ends after at most 100 ms instead, and `othersReady` is false.
     int Wait(int timeoutMilliseconds, std::vector<ReadyMember>& ready,
-             const std::vector<sockets::SocketHandle>& others);
+             const std::vector<sockets::SocketHandle>& others, bool& othersReady);
     std::size_t Members() const { return members; }
 
 private:

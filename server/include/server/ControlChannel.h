@@ -33,6 +33,8 @@ public:
     CommandResult Serve(ServerState& state);
     // The listener and the connections.
     void AddWaitedSockets(std::vector<sockets::SocketHandle>& sockets) const;
+    // True while a connection is open: its answer may wait for room and its idle time runs.
+    bool HasConnections() const { return !connections.empty(); }
     // Closes the connections and removes the socket.
     void Close();
 

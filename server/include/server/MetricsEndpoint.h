@@ -31,6 +31,8 @@ public:
     void Serve(const ServerState& state);
     // The listener and the connections whose requests are still being read.
     void AddWaitedSockets(std::vector<sockets::SocketHandle>& sockets) const;
+    // True while a scraper is connected: its answer may wait for room and its idle time runs.
+    bool HasScrapers() const { return !scrapers.empty(); }
     void Close();
 
 private:

@@ -24,5 +24,8 @@ int OpenOperatorChannels(ServerState& state, const ServerOptions& options, std::
 CommandResult ServeOperatorChannels(ServerState& state);
 // The sockets whose input the channels wait for, for a wait on them beside the players'.
 std::vector<sockets::SocketHandle> OperatorChannelSockets(const ServerState& state);
+// True while a control connection or a scraper is open, which the channels must serve now and
+// then even when nothing arrives (answers waiting for room, idle limits).
+bool OperatorConnectionsOpen(const ServerState& state);
 // Closes every channel; the control socket's path is removed.
 void CloseOperatorChannels(ServerState& state);

@@ -23,7 +23,8 @@ public:
     PassPace(const PassPace&) = delete;
     PassPace& operator=(const PassPace&) = delete;
 
-    // Ends a wait for work; stop requests raise it too while the pace lives.
+    // Ends a wait for work; stop requests raise it too while the pace lives. One signal serves
+    // every pace of the process and lives until the process ends.
     const WakeSignal& Wake() const { return wake; }
     // Returns when the next pass is due; `passStart` is when the pass just made began.
     void AwaitNextPass(SteadyClock::time_point passStart);
@@ -33,7 +34,7 @@ private:
 
     ServerState& state;
     const std::optional<std::uint32_t> interval;
-    WakeSignal wake;
+    const WakeSignal& wake;
     std::vector<ReadyMember> ready;
     bool waitsForWork = false;
     bool listenerWatched = false;
@@ -41,4 +42,6 @@ private:
     // admission had taken then; a pass that took none leaves the listener out of one wait.
     bool listenerReported = false;
     std::uint64_t connectionsTaken = 0;
+    // The operator's channels ended the last wait, so they sit out the next.
+    bool channelsSitOut = false;
 };

@@ -1,5 +1,9 @@
 #include "fuzz/FuzzScript.h"
 
+#include "testing/TestFrames.h"
+
+#include <string>
+
 namespace {
 
 class Reader {
@@ -31,12 +35,12 @@ std::vector<std::uint8_t> DecodeFrame(Reader& reader) {
     const std::uint8_t id = reader.Next();
     const std::uint16_t target = ChooseTarget(reader.Next());
     const std::uint8_t length = reader.Next();
-    std::vector<std::uint8_t> frame{id, static_cast<std::uint8_t>(target & 0xFF),
-                                    static_cast<std::uint8_t>(target >> 8), length};
+    std::string value;
     for (unsigned i = 0; i < length; ++i) {
-        frame.push_back(reader.AtEnd() ? static_cast<std::uint8_t>(i * 31 + 7) : reader.Next());
+        value += static_cast<char>(reader.AtEnd() ? static_cast<std::uint8_t>(i * 31 + 7)
+                                                  : reader.Next());
     }
-    return frame;
+    return EncodeTestFrame(id, target, value);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
 #include "fuzz/RelayModel.h"
 
-#include "testing/LoopbackClient.h"
+#include "testing/TestFrames.h"
 
 #include <algorithm>
 #include <cstdio>

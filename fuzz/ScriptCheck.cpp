@@ -4,6 +4,7 @@
 #include "fuzz/ServerSideView.h"
 #include "testing/LoopbackClient.h"
 #include "testing/RelayHarness.h"
+#include "testing/TestFrames.h"
 
 #include <array>
 #include <chrono>

@@ -1,6 +1,5 @@
 #include "testing/LoopbackClient.h"
 
-#include <algorithm>
 #include <chrono>
 
 // What the client does without a platform call of its own; the calls are in posix/ and windows/.
@@ -10,27 +9,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 }  // namespace
-
-std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
-                                          std::string_view value) {
-    std::vector<std::uint8_t> frame(4 + value.size());
-    frame[0] = id;
-    frame[1] = static_cast<std::uint8_t>(target & 0xFF);
-    frame[2] = static_cast<std::uint8_t>(target >> 8);
-    frame[3] = static_cast<std::uint8_t>(value.size());
-    std::copy(value.begin(), value.end(), frame.begin() + 4);
-    return frame;
-}
-
-std::size_t DecodeTestFrame(const std::uint8_t* bytes, std::size_t size, Frame& frame) {
-    if (size < 4 || size < 4u + bytes[3]) {
-        return 0;
-    }
-    frame.id = bytes[0];
-    frame.target = static_cast<std::uint16_t>(bytes[1] | bytes[2] << 8);
-    frame.value.assign(reinterpret_cast<const char*>(bytes + 4), bytes[3]);
-    return 4u + bytes[3];
-}
 
 LoopbackClient::LoopbackClient(std::uint16_t port, Window window) {
     Connect(port, window);
@@ -53,21 +31,14 @@ bool LoopbackClient::SendAtOnce(const std::vector<std::uint8_t>& bytes) {
 }
 
 std::optional<Frame> LoopbackClient::ReadFrame(int timeoutMs) {
-    const auto header = ReadExactly(4, timeoutMs);
-    if (!header) {
+    auto bytes = ReadExactly(4, timeoutMs);
+    const auto value = bytes ? ReadExactly((*bytes)[3], timeoutMs) : std::nullopt;
+    if (!value) {
         return std::nullopt;
     }
+    bytes->insert(bytes->end(), value->begin(), value->end());
     Frame frame;
-    frame.id = (*header)[0];
-    frame.target = static_cast<std::uint16_t>((*header)[1] | ((*header)[2] << 8));
-    const std::size_t length = (*header)[3];
-    if (length > 0) {
-        const auto value = ReadExactly(length, timeoutMs);
-        if (!value) {
-            return std::nullopt;
-        }
-        frame.value.assign(value->begin(), value->end());
-    }
+    DecodeTestFrame(bytes->data(), bytes->size(), frame);
     return frame;
 }
 

@@ -1,14 +1,11 @@
 #pragma once
 
 #include "testing/LoopbackClient.h"
+#include "testing/TestFrames.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <vector>
-
-// Cuts the whole frames off the front of `bytes`; the bytes of a frame that has arrived only in
-// part stay behind.
-std::vector<Frame> TakeWholeFrames(std::vector<std::uint8_t>& bytes);
 
 // Frames that carry a sender number and a sequence number in front of a known filler, so that
 // a receiver can tell a lost, repeated, reordered or corrupted frame from a good one.

@@ -8,6 +8,8 @@
 
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 // Encodes `frame`, checks the header bytes, and decodes it again from exactly those bytes.
 void ExpectRoundTrip(const Frame& frame) {
     std::uint8_t bytes[MAX_FRAME_SIZE];
@@ -59,6 +61,23 @@ TEST(ProtocolFrame, DecodeTakesOnlyTheFrontFrame) {
 TEST(ProtocolFrame, ValueLongerThanTheLengthByteIsNotEncoded) {
     std::uint8_t bytes[MAX_FRAME_SIZE];
     EXPECT_EQ(EncodeFrame(Frame{1, 2, std::string(MAX_VALUE_LENGTH + 1, 'v')}, bytes), 0u);
+}
+
+TEST(ProtocolFrame, EncodeFrameWritesTheTargetLowByteFirst) {
+    std::uint8_t frame[MAX_FRAME_SIZE];
+    ASSERT_EQ(EncodeFrame(Frame{7, 513, "abc"}, frame), 7u);
+    EXPECT_EQ(Bytes(frame, frame + 7), (Bytes{0x07, 0x01, 0x02, 0x03, 'a', 'b', 'c'}));
+
+    ASSERT_EQ(EncodeFrame(Frame{MSG_LEAVE, 0xFFFE, ""}, frame), 4u);
+    EXPECT_EQ(Bytes(frame, frame + 4), (Bytes{0xFF, 0xFE, 0xFF, 0x00}));
+
+    Bytes header{0x09, 0x01, 0x02, 0xFF};
+    header.resize(FRAME_HEADER_SIZE + 255);
+    Frame decoded;
+    ASSERT_EQ(DecodeFrame(header.data(), header.size(), decoded), header.size());
+    EXPECT_EQ(decoded.id, 9);
+    EXPECT_EQ(decoded.target, 513);
+    EXPECT_EQ(decoded.value.size(), 255u);
 }
 
 }  // namespace

@@ -31,23 +31,6 @@ bool IsSignedDecimal(const std::string& text) {
     return text[digits] != '0' || text == "0";
 }
 
-TEST(RelayFrames, EncodeFrameWritesTheTargetLowByteFirst) {
-    std::uint8_t frame[MAX_FRAME_SIZE];
-    ASSERT_EQ(EncodeFrame(Frame{7, 513, "abc"}, frame), 7u);
-    EXPECT_EQ(Bytes(frame, frame + 7), (Bytes{0x07, 0x01, 0x02, 0x03, 'a', 'b', 'c'}));
-
-    ASSERT_EQ(EncodeFrame(Frame{MSG_LEAVE, 0xFFFE, ""}, frame), 4u);
-    EXPECT_EQ(Bytes(frame, frame + 4), (Bytes{0xFF, 0xFE, 0xFF, 0x00}));
-
-    Bytes header{0x09, 0x01, 0x02, 0xFF};
-    header.resize(FRAME_HEADER_SIZE + 255);
-    Frame decoded;
-    ASSERT_EQ(DecodeFrame(header.data(), header.size(), decoded), header.size());
-    EXPECT_EQ(decoded.id, 9);
-    EXPECT_EQ(decoded.target, 513);
-    EXPECT_EQ(decoded.value.size(), 255u);
-}
-
 TEST(RelayFrames, GreetingsAreTheIdDigitsAndTheSignedTickCountAndNothingMore) {
     RelayHarness relay;
     ASSERT_TRUE(relay.Listening());

@@ -1,20 +1,13 @@
 #pragma once
 
 #include "protocol/Frame.h"
+#include "testing/TestFrames.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
-
-// The bytes of one frame, written by hand rather than by the protocol's encoder, so that a test
-// of the encoder does not rest on the encoder.
-std::vector<std::uint8_t> EncodeTestFrame(std::uint8_t id, std::uint16_t target,
-                                          std::string_view value);
-// Reads the whole frame at the front of `bytes` into `frame`, by hand for the same reason; its
-// size on the wire, or 0 when it is not all there.
-std::size_t DecodeTestFrame(const std::uint8_t* bytes, std::size_t size, Frame& frame);
 
 // A plain loopback TCP client on the platform's own calls, so that the tests and the fuzzer
 // look at the server from outside, as a real player would. Reads and writes wait only where

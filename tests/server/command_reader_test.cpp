@@ -1,6 +1,7 @@
 // The operator's command lines, read on a thread of their own and handed over between passes.
 
 #include "server/CommandReader.h"
+#include "tests/server/InputFile.h"
 
 #include "sync/Clock.h"
 
@@ -28,15 +29,6 @@ std::vector<std::string> ReadAll(CommandReader& reader) {
         lines.push_back(std::move(line));
     }
     return lines;
-}
-
-std::FILE* InputOf(const std::string& text) {
-    std::FILE* file = std::tmpfile();
-    if (file != nullptr) {
-        std::fputs(text.c_str(), file);
-        std::rewind(file);
-    }
-    return file;
 }
 
 TEST(CommandReader, HandsOverEveryLineInOrderThenEnds) {

@@ -1,6 +1,7 @@
 // The whole program in this process: the dialogue from a file, the serving, the quit.
 
 #include "server/RunServer.h"
+#include "tests/server/InputFile.h"
 
 #include <gtest/gtest.h>
 
@@ -8,15 +9,6 @@
 #include <string>
 
 namespace {
-
-std::FILE* InputOf(const std::string& text) {
-    std::FILE* file = std::tmpfile();
-    if (file != nullptr) {
-        std::fputs(text.c_str(), file);
-        std::rewind(file);
-    }
-    return file;
-}
 
 std::string ContentOf(std::FILE* file) {
     std::rewind(file);

@@ -33,7 +33,7 @@ test-asan:
 
 # The test executables whose cases run threads (labelled "threads").
 THREAD_TESTS = sync_mutex_thread_test sync_posix_test net_threaded_test relay_flood_test \
-	command_reader_test relay_kept_output_test pass_pace_test run_server_test
+	console_line_reader_test relay_kept_output_test pass_pace_test run_server_test
 
 test-tsan:
 	@scripts/dependencies

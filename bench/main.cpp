@@ -1,5 +1,5 @@
 #include "bench/RelayBenchmarks.h"
-#include "net/ProcessSetup.h"
+#include "program/ProcessSetup.h"
 #include "testing/ProcessStats.h"
 
 #include <benchmark/benchmark.h>
@@ -21,8 +21,9 @@ std::size_t LargestPlayerCount() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    IgnoreBrokenPipeSignal();
-    RaiseDescriptorLimit();
+    ProcessNeeds needs;
+    needs.manyDescriptors = true;
+    SetUpProcess(needs);
     const std::size_t largest = LargestPlayerCount();
 
     // Memory first, before other benchmarks leave freed memory behind for it to reuse.

@@ -1,6 +1,6 @@
 #include "fuzz/FuzzScript.h"
 #include "fuzz/ScriptCheck.h"
-#include "net/ProcessSetup.h"
+#include "program/ProcessSetup.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -21,7 +21,7 @@ std::ptrdiff_t OpenDescriptors() {
 // One input is one script; every descriptor it opened is closed again before the next one.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static const bool prepared = [] {
-        IgnoreBrokenPipeSignal();
+        SetUpProcess(ProcessNeeds{});
         return true;
     }();
     (void)prepared;

@@ -1,7 +1,7 @@
 #include "server/Dialogue.h"
 
-#include "protocol/DecimalNumber.h"
-#include "server/ConsoleInput.h"
+#include "program/ConsoleInput.h"
+#include "program/DecimalNumber.h"
 #include "server/ConsoleOutput.h"
 
 #include <string>

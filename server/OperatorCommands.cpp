@@ -1,6 +1,6 @@
 #include "server/OperatorCommands.h"
 
-#include "protocol/DecimalNumber.h"
+#include "program/DecimalNumber.h"
 #include "server/Players.h"
 
 #include <chrono>

@@ -1,8 +1,8 @@
 #include "server/PassPace.h"
 
+#include "program/StopRequest.h"
 #include "server/OperatorChannels.h"
 #include "sync/Clock.h"
-#include "sync/StopRequest.h"
 
 #include <algorithm>
 #include <atomic>

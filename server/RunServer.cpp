@@ -1,21 +1,21 @@
 #include "server/RunServer.h"
 
+#include "program/ConsoleLineReader.h"
+#include "program/StopRequest.h"
 #include "server/CleanStop.h"
-#include "server/CommandReader.h"
 #include "server/ConsoleOutput.h"
 #include "server/Dialogue.h"
 #include "server/OperatorChannels.h"
 #include "server/OperatorCommands.h"
 #include "server/PassPace.h"
 #include "server/ServerPass.h"
-#include "sync/StopRequest.h"
 
 #include <string>
 
 namespace {
 
 // Carries out the commands typed since the last pass; Quit when one of them was quit.
-CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
+CommandResult RunTypedCommands(ServerState& state, ConsoleLineReader& commands) {
     CommandAnswer console(state.console);
     for (const std::string& line : commands.TakeLines()) {
         if (RunOperatorCommand(state, line, console) == CommandResult::Quit) {
@@ -29,8 +29,9 @@ CommandResult RunTypedCommands(ServerState& state, CommandReader& commands) {
 void RunPasses(ServerState& state, const ServerOptions& options, std::FILE* in) {
     PassPace pace(state, options.passInterval);
     // Declared after the pace, so that it stops raising the pace's wake signal first.
-    CommandReader commands;
-    commands.Start(in, &pace.Wake());
+    ConsoleLineReader commands;
+    const WakeSignal* wake = &pace.Wake();
+    commands.Start(in, [wake] { wake->Raise(); });
     while (!StopRequested()) {
         const auto start = SteadyClock::now();
         ServerPass(state);

@@ -1,7 +1,8 @@
 #include "server/ServerOptions.h"
 
 #include "net/Ipv6Text.h"
-#include "protocol/DecimalNumber.h"
+#include "program/CommandLine.h"
+#include "program/DecimalNumber.h"
 #include "protocol/Frame.h"
 
 #include <string_view>
@@ -56,88 +57,119 @@ bool ParseCount(std::string_view text, std::uint64_t smallest, std::uint64_t lar
     return true;
 }
 
-// Takes the value of `--name VALUE` or `--name=VALUE`; false when there is none.
-bool TakeValue(int argc, const char* const* argv, int& index, std::string_view inlineValue,
-               bool hasInlineValue, std::string_view& value) {
-    if (hasInlineValue) {
-        value = inlineValue;
+// The options' names, values and help texts.
+void DeclareServerOptions(CommandLine& line) {
+    line.AddValue("--port", "N", "listen on TCP port N (0-65535) without asking");
+    line.AddFlag("--display", "show the messages addressed to the server (with --port)");
+    line.AddValue("--bind", "ADDRESS",
+                  "listen on this local address only, not on every one: IPv4\n"
+                  "(127.0.0.1) or IPv6 (::1); :: is every interface, for IPv4\n"
+                  "too where the system allows it");
+    line.AddValue("--max-players", "N", "refuse connections while N players are connected");
+    line.AddValue("--max-per-address", "N",
+                  "refuse connections from an address that has N players");
+    line.AddFlag("--fair",
+                 "start each pass after the player whose message to everybody\n"
+                 "or to the server ended the last one, not at the lowest id");
+    line.AddValue("--pass-interval", "MS",
+                  "begin a pass every MS ms (1-1000), or with 0 as soon as a\n"
+                  "player, a new connection or a command needs one; without\n"
+                  "it each pass is followed by 100 ms of sleep");
+    line.AddValue("--messages-per-pass", "N",
+                  "take up to N messages from each player per pass (1-1024),\n"
+                  "one per round; above 1, no message ends a pass early");
+    line.AddValue("--control", "PATH",
+                  "take the operator's commands, and metrics, one per line on a\n"
+                  "local socket at PATH, for its owner only (see vor-ctl)");
+    line.AddValue("--metrics", "[ADDRESS:]PORT",
+                  "serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
+                  "(ADDRESS 127.0.0.1 when only the port is given)");
+}
+
+const char* const SERVER_HELP_FOOTER =
+    "Relays the messages of the players that connect to it over TCP.\n"
+    "\n"
+    "Without --port it asks for the port and whether to show messages addressed to it.\n"
+    "\n"
+    "Once it listens, type help for the operator's commands (players, kick ID, stats,\n"
+    "quit). SIGINT or SIGTERM stops it cleanly.";
+
+// Takes one option's value into `options`; false when the value is not one the option takes.
+bool TakeOption(const GivenWord& word, ServerOptions& options) {
+    const std::string& name = word.name;
+    const std::string_view value = word.value;
+    if (name == "--display") {
+        options.displayMessages = true;
         return true;
     }
-    if (index + 1 >= argc) {
-        return false;
+    if (name == "--fair") {
+        options.fairTurns = true;
+        return true;
     }
-    value = argv[++index];
-    return true;
+    if (name == "--port") {
+        std::uint64_t port = 0;
+        options.port = 0;
+        options.askOperator = false;
+        if (!ParseDecimal(value, MAX_PORT, port)) {
+            return false;
+        }
+        options.port = static_cast<std::uint16_t>(port);
+        return true;
+    }
+    if (name == "--bind") {
+        Ipv6Bytes ipv6{};
+        options.bindIpv6 = ParseIpv6Text(value, ipv6);
+        options.bindAddress = value;
+        return options.bindIpv6 || IsDottedAddress(value);
+    }
+    if (name == "--control") {
+        options.controlPath = value;
+        return !value.empty();
+    }
+    if (name == "--metrics") {
+        return ParseMetricsAddress(value, options);
+    }
+    if (name == "--max-players") {
+        return ParseCount(value, 1, MAX_PLAYERS, options.maxPlayers);
+    }
+    if (name == "--pass-interval") {
+        std::uint32_t interval = 0;
+        const bool valid = ParseCount(value, 0, MAX_PASS_INTERVAL_MS, interval);
+        options.passInterval = interval;
+        return valid;
+    }
+    if (name == "--messages-per-pass") {
+        return ParseCount(value, 1, MAX_MESSAGES_PER_PASS, options.messagesPerPass);
+    }
+    return ParseCount(value, 1, MAX_PLAYERS, options.maxPerAddress);
 }
 
 }  // namespace
 
 OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOptions& options,
                                  std::string& problem) {
-    bool displayGiven = false;
-    for (int index = 1; index < argc; ++index) {
-        const std::string_view argument = argv[index];
-        const std::size_t equals = argument.find('=');
-        const bool hasInlineValue = argument.starts_with("--") && equals != std::string_view::npos;
-        const std::string_view name = hasInlineValue ? argument.substr(0, equals) : argument;
-        const std::string_view inlineValue =
-            hasInlineValue ? argument.substr(equals + 1) : std::string_view();
-
-        if (name == "--help" || name == "-h") {
+    CommandLine line("vor-server", SERVER_HELP_FOOTER);
+    DeclareServerOptions(line);
+    switch (line.Read(argc, argv)) {
+        case CommandLineOutcome::ShowHelp:
             return OptionsResult::ShowHelp;
-        }
-        if (name == "--version") {
+        case CommandLineOutcome::ShowVersion:
             return OptionsResult::ShowVersion;
-        }
-        if (name == "--fair" && !hasInlineValue) {
-            options.fairTurns = true;
-            continue;
-        }
-        if (name == "--display" && !hasInlineValue) {
-            displayGiven = true;
-            options.displayMessages = true;
-            continue;
-        }
-        if (name != "--port" && name != "--bind" && name != "--max-players" &&
-            name != "--max-per-address" && name != "--pass-interval" &&
-            name != "--messages-per-pass" && name != "--control" && name != "--metrics") {
-            problem = "unknown option '" + std::string(argument) + "'";
+        case CommandLineOutcome::NeedsValue:
+            problem = line.Problem() + " needs a value";
             return OptionsResult::Invalid;
-        }
-        std::string_view value;
-        if (!TakeValue(argc, argv, index, inlineValue, hasInlineValue, value)) {
-            problem = std::string(name) + " needs a value";
+        case CommandLineOutcome::UnknownWord:
+        case CommandLineOutcome::MissingPositional:
+            problem = "unknown option '" + line.Problem() + "'";
             return OptionsResult::Invalid;
-        }
-        bool valid = false;
-        if (name == "--port") {
-            std::uint64_t port = 0;
-            valid = ParseDecimal(value, MAX_PORT, port);
-            options.port = static_cast<std::uint16_t>(port);
-            options.askOperator = false;
-        } else if (name == "--bind") {
-            Ipv6Bytes ipv6{};
-            options.bindIpv6 = ParseIpv6Text(value, ipv6);
-            valid = options.bindIpv6 || IsDottedAddress(value);
-            options.bindAddress = value;
-        } else if (name == "--control") {
-            valid = !value.empty();
-            options.controlPath = value;
-        } else if (name == "--metrics") {
-            valid = ParseMetricsAddress(value, options);
-        } else if (name == "--max-players") {
-            valid = ParseCount(value, 1, MAX_PLAYERS, options.maxPlayers);
-        } else if (name == "--pass-interval") {
-            std::uint32_t interval = 0;
-            valid = ParseCount(value, 0, MAX_PASS_INTERVAL_MS, interval);
-            options.passInterval = interval;
-        } else if (name == "--messages-per-pass") {
-            valid = ParseCount(value, 1, MAX_MESSAGES_PER_PASS, options.messagesPerPass);
-        } else {
-            valid = ParseCount(value, 1, MAX_PLAYERS, options.maxPerAddress);
-        }
-        if (!valid) {
-            problem = "invalid value '" + std::string(value) + "' for " + std::string(name);
+        case CommandLineOutcome::Read:
+            break;
+    }
+    bool displayGiven = false;
+    for (const GivenWord& word : line.Given()) {
+        displayGiven = displayGiven || word.name == "--display";
+        if (!TakeOption(word, options)) {
+            problem = "invalid value '" + word.value + "' for " + word.name;
             return OptionsResult::Invalid;
         }
     }
@@ -148,37 +180,8 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
     return OptionsResult::Serve;
 }
 
-const char* ServerUsage() {
-    return "Usage: vor-server [--port N [--display]] [--bind ADDRESS] [--max-players N]\n"
-           "                  [--max-per-address N] [--fair] [--pass-interval MS]\n"
-           "                  [--messages-per-pass N] [--control PATH]\n"
-           "                  [--metrics [ADDRESS:]PORT]\n"
-           "Relays the messages of the players that connect to it over TCP.\n"
-           "\n"
-           "Without --port it asks for the port and whether to show messages addressed to it.\n"
-           "  --port N             listen on TCP port N (0-65535) without asking\n"
-           "  --display            show the messages addressed to the server (with --port)\n"
-           "  --bind ADDRESS       listen on this local address only, not on every one: IPv4\n"
-           "                       (127.0.0.1) or IPv6 (::1); :: is every interface, for IPv4\n"
-           "                       too where the system allows it\n"
-           "  --max-players N      refuse connections while N players are connected\n"
-           "  --max-per-address N  refuse connections from an address that has N players\n"
-           "  --fair               start each pass after the player whose message to everybody\n"
-           "                       or to the server ended the last one, not at the lowest id\n"
-           "  --pass-interval MS   begin a pass every MS ms (1-1000), or with 0 as soon as a\n"
-           "                       player, a new connection or a command needs one; without\n"
-           "                       it each pass is followed by 100 ms of sleep\n"
-           "  --messages-per-pass N\n"
-           "                       take up to N messages from each player per pass (1-1024),\n"
-           "                       one per round; above 1, no message ends a pass early\n"
-           "  --control PATH       take the operator's commands, and metrics, one per line on a\n"
-           "                       local socket at PATH, for its owner only (see vor-ctl)\n"
-           "  --metrics [ADDRESS:]PORT\n"
-           "                       serve Prometheus metrics at http://ADDRESS:PORT/metrics\n"
-           "                       (ADDRESS 127.0.0.1 when only the port is given)\n"
-           "  --help               show this text\n"
-           "  --version            show the version\n"
-           "\n"
-           "Once it listens, type help for the operator's commands (players, kick ID, stats,\n"
-           "quit). SIGINT or SIGTERM stops it cleanly.\n";
+std::string ServerUsage() {
+    CommandLine line("vor-server", SERVER_HELP_FOOTER);
+    DeclareServerOptions(line);
+    return line.Help();
 }

@@ -1,4 +1,4 @@
-#include "net/ProcessSetup.h"
+#include "program/ProcessSetup.h"
 #include "server/RunServer.h"
 #include "vor/Version.h"
 
@@ -12,12 +12,16 @@ ServerState serverState;
 }  // namespace
 
 int main(int argc, char** argv) {
-    WritePlainLineEnds();
+    ProcessNeeds needs;
+    needs.plainLineEnds = true;
+    needs.manyDescriptors = true;
+    needs.servesInBackground = true;
+    SetUpProcess(needs);
     ServerOptions options;
     std::string problem;
     switch (ParseServerOptions(argc, argv, options, problem)) {
         case OptionsResult::ShowHelp:
-            std::fputs(ServerUsage(), stdout);
+            std::fputs(ServerUsage().c_str(), stdout);
             return 0;
         case OptionsResult::ShowVersion:
             std::printf("vor-server %s\n", VOR_VERSION);
@@ -28,8 +32,5 @@ int main(int argc, char** argv) {
         case OptionsResult::Serve:
             break;
     }
-    IgnoreBrokenPipeSignal();
-    KeepRunningInBackground();
-    RaiseDescriptorLimit();
     return RunServer(serverState, options, stdin, stdout, stderr);
 }

@@ -1,7 +1,7 @@
 // The real binary started with command-line options instead of the dialogue.
 
 #include "net/NetSocket.h"
-#include "protocol/DecimalNumber.h"
+#include "program/DecimalNumber.h"
 #include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"

@@ -1,7 +1,7 @@
 // The whole program in this process: the dialogue from a file, the serving, the quit.
 
 #include "server/RunServer.h"
-#include "tests/server/InputFile.h"
+#include "tests/program/InputFile.h"
 
 #include <gtest/gtest.h>
 

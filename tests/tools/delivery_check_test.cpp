@@ -243,9 +243,9 @@ TEST(LoadStamp, TellsTheFramesOfMisbehavingPlayersApart) {
 TEST(LoadOptions, KeepsTwoWellBehavedPlayersAndOneServerToWatch) {
     const auto parse = [](std::vector<const char*> words, LoadOptions& options) {
         words.insert(words.begin(), "vor-load");
-        bool help = false;
         std::string error;
-        return ParseLoadOptions(static_cast<int>(words.size()), words.data(), options, help, error);
+        return ParseLoadOptions(static_cast<int>(words.size()), words.data(), options, error) ==
+               LoadRequest::Run;
     };
     LoadOptions chaos;
     ASSERT_TRUE(parse({"4711", "--players", "60", "--chaos", "0.3", "--seed", "42"}, chaos));
@@ -296,8 +296,8 @@ TEST(LoadOptions, TakesFasterRatesTheBrokerModeAndArgumentsForTheSpawnedServer) 
     const auto parse = [](std::vector<const char*> words, LoadOptions& options,
                           std::string& error) {
         words.insert(words.begin(), "vor-load");
-        bool help = false;
-        return ParseLoadOptions(static_cast<int>(words.size()), words.data(), options, help, error);
+        return ParseLoadOptions(static_cast<int>(words.size()), words.data(), options, error) ==
+               LoadRequest::Run;
     };
     std::string error;
     LoadOptions all;

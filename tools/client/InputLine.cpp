@@ -1,6 +1,6 @@
 #include "tools/client/InputLine.h"
 
-#include "protocol/DecimalNumber.h"
+#include "program/DecimalNumber.h"
 
 #include <cstdint>
 

@@ -1,16 +1,16 @@
 #include "net/Ipv6Text.h"
 #include "net/NetSocket.h"
-#include "net/ProcessSetup.h"
-#include "protocol/DecimalNumber.h"
+#include "program/CommandLine.h"
+#include "program/ConsoleLineReader.h"
+#include "program/DecimalNumber.h"
+#include "program/ProcessSetup.h"
 #include "protocol/FrameSocket.h"
 #include "sync/Clock.h"
 #include "tools/client/HostCheck.h"
 #include "tools/client/InputLine.h"
-#include "tools/client/LineReader.h"
 #include "vor/Version.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 namespace {
@@ -20,20 +20,66 @@ constexpr unsigned POLL_INTERVAL_MS = 10;
 constexpr unsigned GREETING_TIMEOUT_MS = 30000;
 constexpr unsigned LEAVE_TIMEOUT_MS = 3000;
 
-void PrintUsage(std::FILE* out) {
-    std::fprintf(out,
-                 "usage: vor-client HOST PORT\n"
-                 "\n"
-                 "Joins the relay server at HOST (a dotted IPv4 address, an IPv6 literal such as\n"
-                 "::1, or a name) and PORT as one player. Prints the greeting (the player id and\n"
-                 "the server clock) and every message received, one per line:\n"
-                 "  received id ID target TARGET length N: VALUE\n"
-                 "with control bytes in VALUE written as \\xNN. Each line typed on standard input\n"
-                 "is one of:\n"
-                 "%s"
-                 "The end of the input also leaves. The program ends when the server closes the\n"
-                 "connection.\n",
-                 INPUT_SYNTAX);
+// Of a longer typed line only its start is kept: it is refused anyway, and its start is
+// enough to say so.
+constexpr std::size_t MAX_KEPT_LINE = 4096;
+
+std::string HelpFooter() {
+    return std::string(
+               "Joins the relay server at HOST (a dotted IPv4 address, an IPv6 literal such as\n"
+               "::1, or a name) and PORT as one player. Prints the greeting (the player id and\n"
+               "the server clock) and every message received, one per line:\n"
+               "  received id ID target TARGET length N: VALUE\n"
+               "with control bytes in VALUE written as \\xNN. Each line typed on standard input\n"
+               "is one of:\n") +
+           INPUT_SYNTAX +
+           "The end of the input also leaves. The program ends when the server closes the\n"
+           "connection.";
+}
+
+// Reads HOST and PORT; 0 to go on, otherwise the exit status, with what was printed.
+int ReadCommandLine(int argc, char** argv, std::string& host, std::uint16_t& port) {
+    const std::string footer = HelpFooter();
+    CommandLine line("vor-client", footer.c_str());
+    line.AddPositional("HOST", "the server's address or name");
+    line.AddPositional("PORT", "the server's TCP port (1-65535)");
+    std::string problem;
+    switch (line.Read(argc, argv)) {
+        case CommandLineOutcome::ShowHelp:
+            std::fputs(line.Help().c_str(), stdout);
+            return -1;
+        case CommandLineOutcome::ShowVersion:
+            std::printf("vor-client %s\n", VOR_VERSION);
+            return -1;
+        case CommandLineOutcome::MissingPositional:
+            problem = "the server's HOST and PORT are needed";
+            break;
+        case CommandLineOutcome::NeedsValue:
+            problem = line.Problem() + " needs a value";
+            break;
+        case CommandLineOutcome::UnknownWord:
+            problem =
+                (line.Problem().starts_with("-") ? "unknown option '" : "unexpected argument '") +
+                line.Problem() + "'";
+            break;
+        case CommandLineOutcome::Read:
+            for (const GivenWord& word : line.Given()) {
+                std::uint64_t number = 0;
+                if (word.name == "HOST") {
+                    host = word.value;
+                } else if (ParseDecimal(word.value, 65535, number) && number != 0) {
+                    port = static_cast<std::uint16_t>(number);
+                } else {
+                    problem = "invalid value '" + word.value + "' for PORT";
+                }
+            }
+            if (problem.empty()) {
+                return 0;
+            }
+            break;
+    }
+    std::fprintf(stderr, "vor-client: %s (see vor-client --help)\n", problem.c_str());
+    return 2;
 }
 
 // Waits for the two welcome frames: the player id, then the server clock.
@@ -120,21 +166,13 @@ bool HandleLine(NetSocket& server, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("vor-client %s\n", VOR_VERSION);
-        return 0;
+    SetUpProcess(ProcessNeeds{});
+    std::string hostText;
+    std::uint16_t port = 0;
+    if (const int status = ReadCommandLine(argc, argv, hostText, port); status != 0) {
+        return status < 0 ? 0 : status;
     }
-    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
-        PrintUsage(stdout);
-        return 0;
-    }
-    std::uint64_t port = 0;
-    if (argc != 3 || !ParseDecimal(argv[2], 65535, port) || port == 0) {
-        PrintUsage(stderr);
-        return 2;
-    }
-    IgnoreBrokenPipeSignal();
-    const char* host = argv[1];
+    const char* host = hostText.c_str();
     const std::string problem = HostProblem(host);
     if (!problem.empty()) {
         std::fprintf(stderr, "vor-client: %s\n", problem.c_str());
@@ -142,15 +180,15 @@ int main(int argc, char** argv) {
     }
     Ipv6Bytes ipv6{};
     const int family = ParseIpv6Text(host, ipv6) ? NS_IPV6 : 0;
-    const std::string address = family == NS_IPV6 ? Ipv6AddressText(ipv6)
-                                                  : NetSocket::AddressText(NetSocket::MakeAddress(
-                                                        host, static_cast<std::uint16_t>(port)));
+    const std::string address = family == NS_IPV6
+                                    ? Ipv6AddressText(ipv6)
+                                    : NetSocket::AddressText(NetSocket::MakeAddress(host, port));
     std::printf("Connecting to %s (%s) port %u.\n", host, address.c_str(),
                 static_cast<unsigned>(port));
     std::fflush(stdout);
 
     NetSocket server;
-    if (server.Open(NS_TCP | NS_THREADED | family, static_cast<std::uint16_t>(port), host) != 0) {
+    if (server.Open(NS_TCP | NS_THREADED | family, port, host) != 0) {
         std::fprintf(stderr,
                      "vor-client: could not connect to %s port %u (refused or unreachable: is "
                      "the server running and listening there?)\n",
@@ -161,17 +199,18 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // Static, so that a reader thread still waiting for input never outlives it.
-    static LineReader input(stdin);
-    input.Start();
-    std::string text;
+    ConsoleLineReader input;
+    input.Start(stdin, {}, MAX_KEPT_LINE);
     for (;;) {
         PrintReceivedFrames(server);
         if (!server.IsConnected()) {
             break;
         }
-        bool leaving = input.Finished();
-        while (!leaving && input.TakeLine(text)) {
+        bool leaving = input.Ended();
+        for (const std::string& text : input.TakeLines()) {
+            if (leaving) {
+                break;
+            }
             leaving = !HandleLine(server, text);
         }
         if (leaving) {

@@ -1,6 +1,6 @@
 #include "tools/load/Greeting.h"
 
-#include "protocol/DecimalNumber.h"
+#include "program/DecimalNumber.h"
 
 bool IsGreeting(const Frame& frame, int index, PlayerId& id) {
     if (frame.id != MSG_WELCOME) {

@@ -1,17 +1,14 @@
 #include "tools/load/LoadOptions.h"
 
-#include "protocol/DecimalNumber.h"
+#include "program/CommandLine.h"
+#include "program/DecimalNumber.h"
 
 #include <cstdlib>
 #include <cstring>
 
-const char* const LOAD_USAGE =
-    "usage: vor-load PORT [--players N] [--duration SECONDS] [--rate PER_SECOND]\n"
-    "                     [--broadcasts PER_SECOND] [--drain SECONDS] [--broadcasters N]\n"
-    "                     [--broadcaster-rate PER_SECOND] [--full-values] [--no-greeting]\n"
-    "                     [--chaos SHARE] [--seed N] [--server-pid PID | --spawn PATH]\n"
-    "                     [--server-args ARGUMENTS] [--idle] [-- SERVER_ARGUMENT...]\n"
-    "\n"
+namespace {
+
+const char* const HELP_FOOTER =
     "Load generator for a relay server listening on 127.0.0.1 PORT. Connects N players one\n"
     "after another, waiting for each to be greeted (the server admits one per pass, about\n"
     "10 per second, so 1000 players take about 100 s). Then, for SECONDS, every player sends\n"
@@ -30,48 +27,71 @@ const char* const LOAD_USAGE =
     "latency, not as loss, unless the server runs at a faster pace (--server-args).\n"
     "Run it against a server that has no other players: their frames count as corrupted.\n"
     "\n"
-    "  --players N        players to connect, 2 to 65534 (default 50)\n"
-    "  --duration S       seconds of traffic, 1 to 3600 (default 30)\n"
-    "  --rate R           directed frames per player per second, 0 to 1000 (default 2)\n"
-    "  --broadcasts B     broadcasts per second from all players, 0 to 1000 (default 0.5)\n"
-    "  --drain S          seconds to wait for frames still on their way, 1 to 600 (default 10)\n"
-    "  --idle             send nothing: hold the players for the duration, then leave; reports\n"
-    "                     the admission time and the connections lost (for measuring a server\n"
-    "                     that holds many quiet players)\n"
-    "  --broadcasters N   that many well-behaved players send broadcasts at --broadcaster-rate\n"
-    "                     and no directed frames; the report shows how many of each player's\n"
-    "                     frames the server relayed by the end of the sending time\n"
-    "  --broadcaster-rate R\n"
-    "                     broadcasts per second of each of the --broadcasters, 0.1 to 1000\n"
-    "                     (default 10: one every 100 ms, one per pass of the default pace)\n"
-    "  --full-values      every value of a well-behaved player is 255 bytes long (otherwise\n"
-    "                     16 to 255 bytes, varying with the sequence number)\n"
-    "  --no-greeting      for a server that greets nobody, such as a byte broker (ncat\n"
-    "                     --broker) that relays every byte to all other connections: the players\n"
-    "                     connect one after another and take ids by that order, wait 2 s for\n"
-    "                     the server to take every connection, send only broadcasts (--rate 0,\n"
-    "                     no --chaos) and leave by closing their connections\n"
-    "  --chaos SHARE      that share of the players, 0 to 0.9, misbehave: between spells of\n"
-    "                     ordinary frames each picks faults at random (reset in mid-frame,\n"
-    "                     orderly close, half-close, stop reading for a while or for good,\n"
-    "                     flood, frames a byte at a time or split, frames to ids nobody holds,\n"
-    "                     leave message) and joins again with a new id after those that end\n"
-    "                     its connection. Their frames are not counted as deliveries, but every\n"
-    "                     frame anyone reads must be whole and addressed to its reader\n"
-    "  --seed N           seeds every random choice, printed so that a run can be repeated\n"
-    "  --server-pid PID   reports that process's resident memory at the start and at its highest\n"
-    "  --spawn PATH       starts the server at PATH on PORT itself (PORT 0: a free port),\n"
-    "                     watches its memory and its console, fails when it ends, and ends it\n"
-    "                     after the run\n"
-    "  --server-args A    more arguments for the server that --spawn starts, separated by\n"
-    "                     spaces, as in --server-args \"--pass-interval 0 --messages-per-pass "
-    "64\";\n"
-    "                     the words after -- are passed to it as well\n"
+    "The words after -- are passed to the server that --spawn starts, after its port.\n"
     "With a server to watch, the report also shows its processor time over the sending time\n"
     "(as a share of one core) and per delivered frame (counted from the start of the sending\n"
     "to the end of the drain), and the run fails when its resident memory passes 32 MiB plus\n"
     "64 KiB of input and 1 MiB of output per player.\n"
-    "A run may expect at most 10 million deliveries.\n";
+    "A run may expect at most 10 million deliveries.";
+
+void DeclareLoadOptions(CommandLine& line) {
+    line.AddPositional("PORT", "the server's TCP port on 127.0.0.1 (0 with --spawn: a free one)");
+    line.AddValue("--players", "N", "players to connect, 2 to 65534 (default 50)");
+    line.AddValue("--duration", "S", "seconds of traffic, 1 to 3600 (default 30)");
+    line.AddValue("--rate", "R", "directed frames per player per second, 0 to 1000 (default 2)");
+    line.AddValue("--broadcasts", "B",
+                  "broadcasts per second from all players, 0 to 1000 (default 0.5)");
+    line.AddValue("--drain", "S",
+                  "seconds to wait for frames still on their way, 1 to 600 (default 10)");
+    line.AddFlag("--idle",
+                 "send nothing: hold the players for the duration, then leave; reports\n"
+                 "the admission time and the connections lost (for measuring a server\n"
+                 "that holds many quiet players)");
+    line.AddValue("--broadcasters", "N",
+                  "that many well-behaved players send broadcasts at --broadcaster-rate\n"
+                  "and no directed frames; the report shows how many of each player's\n"
+                  "frames the server relayed by the end of the sending time");
+    line.AddValue("--broadcaster-rate", "R",
+                  "broadcasts per second of each of the --broadcasters, 0.1 to 1000\n"
+                  "(default 10: one every 100 ms, one per pass of the default pace)");
+    line.AddFlag("--full-values",
+                 "every value of a well-behaved player is 255 bytes long (otherwise\n"
+                 "16 to 255 bytes, varying with the sequence number)");
+    line.AddFlag("--no-greeting",
+                 "for a server that greets nobody, such as a byte broker (ncat\n"
+                 "--broker) that relays every byte to all other connections: the players\n"
+                 "connect one after another and take ids by that order, wait 2 s for\n"
+                 "the server to take every connection, send only broadcasts (--rate 0,\n"
+                 "no --chaos) and leave by closing their connections");
+    line.AddValue("--chaos", "SHARE",
+                  "that share of the players, 0 to 0.9, misbehave: between spells of\n"
+                  "ordinary frames each picks faults at random (reset in mid-frame,\n"
+                  "orderly close, half-close, stop reading for a while or for good,\n"
+                  "flood, frames a byte at a time or split, frames to ids nobody holds,\n"
+                  "leave message) and joins again with a new id after those that end\n"
+                  "its connection. Their frames are not counted as deliveries, but every\n"
+                  "frame anyone reads must be whole and addressed to its reader");
+    line.AddValue("--seed", "N",
+                  "seeds every random choice, printed so that a run can be repeated");
+    line.AddValue("--server-pid", "PID",
+                  "reports that process's resident memory at the start and at its highest");
+    line.AddValue("--spawn", "PATH",
+                  "starts the server at PATH on PORT itself (PORT 0: a free port),\n"
+                  "watches its memory and its console, fails when it ends, and ends it\n"
+                  "after the run");
+    line.AddValue("--server-args", "A",
+                  "more arguments for the server that --spawn starts, separated by\n"
+                  "spaces, as in --server-args \"--pass-interval 0 --messages-per-pass 64\";\n"
+                  "the words after -- are passed to it as well");
+}
+
+}  // namespace
+
+std::string LoadUsage() {
+    CommandLine line("vor-load", HELP_FOOTER);
+    DeclareLoadOptions(line);
+    return line.Help();
+}
 
 namespace {
 
@@ -165,92 +185,113 @@ double ExpectedDeliveries(const LoadOptions& options) {
                (options.players - 1);
 }
 
-bool ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options, bool& help,
-                      std::string& error) {
-    help = false;
-    bool havePort = false;
-    for (int index = 1; index < argc; ++index) {
-        const char* argument = argv[index];
-        if (std::strcmp(argument, "--help") == 0 || std::strcmp(argument, "-h") == 0) {
-            help = true;
-            return true;
-        }
-        if (std::strcmp(argument, "--idle") == 0) {
-            options.idle = true;
-            continue;
-        }
-        if (std::strcmp(argument, "--full-values") == 0) {
-            options.fullValues = true;
-            continue;
-        }
-        if (std::strcmp(argument, "--no-greeting") == 0) {
-            options.noGreeting = true;
-            continue;
-        }
-        if (std::strcmp(argument, "--") == 0) {
-            options.serverArguments.insert(options.serverArguments.end(), argv + index + 1,
-                                           argv + argc);
+namespace {
+
+// Takes one option's value into `options`; false when the value is not one the option takes.
+bool TakeOption(const GivenWord& word, LoadOptions& options) {
+    const std::string& name = word.name;
+    const char* value = word.value.c_str();
+    if (name == "--idle") {
+        options.idle = true;
+        return true;
+    }
+    if (name == "--full-values") {
+        options.fullValues = true;
+        return true;
+    }
+    if (name == "--no-greeting") {
+        options.noGreeting = true;
+        return true;
+    }
+    if (name == "--players") {
+        return ParseCount(value, 2, 65534, options.players);
+    }
+    if (name == "--duration") {
+        return ParseCount(value, 1, 3600, options.durationSeconds);
+    }
+    if (name == "--drain") {
+        return ParseCount(value, 1, 600, options.drainSeconds);
+    }
+    if (name == "--rate") {
+        return ParseRate(value, MAX_RATE, options.rate);
+    }
+    if (name == "--broadcasts") {
+        return ParseRate(value, MAX_RATE, options.broadcasts);
+    }
+    if (name == "--broadcaster-rate") {
+        return ParseRate(value, MAX_RATE, options.broadcasterRate) &&
+               options.broadcasterRate >= MIN_BROADCASTER_RATE;
+    }
+    if (name == "--broadcasters") {
+        return ParseCount(value, 0, 9000, options.broadcasters);
+    }
+    if (name == "--chaos") {
+        return ParseRate(value, MAX_CHAOS_SHARE, options.chaosShare);
+    }
+    if (name == "--seed") {
+        options.seedGiven = ParseDecimal(value, UINT64_MAX, options.seed);
+        return options.seedGiven;
+    }
+    if (name == "--server-pid") {
+        return ParseCount(value, 1, 0x7FFFFFFF, options.serverPid);
+    }
+    if (name == "--spawn") {
+        options.spawnPath = value;
+        return !options.spawnPath.empty();
+    }
+    return SplitWords(value, options.serverArguments);
+}
+
+}  // namespace
+
+LoadRequest ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options,
+                             std::string& error) {
+    // The words after the first -- are the spawned server's, whatever they look like.
+    int ownWords = 1;
+    while (ownWords < argc && std::strcmp(argv[ownWords], "--") != 0) {
+        ++ownWords;
+    }
+    CommandLine line("vor-load", HELP_FOOTER);
+    DeclareLoadOptions(line);
+    switch (line.Read(ownWords, argv)) {
+        case CommandLineOutcome::ShowHelp:
+            return LoadRequest::ShowHelp;
+        case CommandLineOutcome::ShowVersion:
+            return LoadRequest::ShowVersion;
+        case CommandLineOutcome::MissingPositional:
+            error = "the server's port is missing";
+            return LoadRequest::Refused;
+        case CommandLineOutcome::NeedsValue:
+            error = line.Problem() + " needs a value";
+            return LoadRequest::Refused;
+        case CommandLineOutcome::UnknownWord:
+            error =
+                (line.Problem().starts_with("-") ? "unknown option '" : "unexpected argument '") +
+                line.Problem() + "'";
+            return LoadRequest::Refused;
+        case CommandLineOutcome::Read:
             break;
-        }
-        if (argument[0] != '-') {
+    }
+    for (const GivenWord& word : line.Given()) {
+        if (word.name == "PORT") {
             std::uint64_t port = 0;
-            if (havePort || !ParseDecimal(argument, 65535, port)) {
-                error = std::string("unexpected argument '") + argument + "'";
-                return false;
+            if (!ParseDecimal(word.value, 65535, port)) {
+                error = "unexpected argument '" + word.value + "'";
+                return LoadRequest::Refused;
             }
             options.port = static_cast<std::uint16_t>(port);
-            havePort = true;
-            continue;
-        }
-        if (index + 1 >= argc) {
-            error = std::string(argument) + " needs a value";
-            return false;
-        }
-        const char* value = argv[++index];
-        bool ok = false;
-        if (std::strcmp(argument, "--players") == 0) {
-            ok = ParseCount(value, 2, 65534, options.players);
-        } else if (std::strcmp(argument, "--duration") == 0) {
-            ok = ParseCount(value, 1, 3600, options.durationSeconds);
-        } else if (std::strcmp(argument, "--drain") == 0) {
-            ok = ParseCount(value, 1, 600, options.drainSeconds);
-        } else if (std::strcmp(argument, "--rate") == 0) {
-            ok = ParseRate(value, MAX_RATE, options.rate);
-        } else if (std::strcmp(argument, "--broadcasts") == 0) {
-            ok = ParseRate(value, MAX_RATE, options.broadcasts);
-        } else if (std::strcmp(argument, "--broadcaster-rate") == 0) {
-            ok = ParseRate(value, MAX_RATE, options.broadcasterRate) &&
-                 options.broadcasterRate >= MIN_BROADCASTER_RATE;
-        } else if (std::strcmp(argument, "--broadcasters") == 0) {
-            ok = ParseCount(value, 0, 9000, options.broadcasters);
-        } else if (std::strcmp(argument, "--chaos") == 0) {
-            ok = ParseRate(value, MAX_CHAOS_SHARE, options.chaosShare);
-        } else if (std::strcmp(argument, "--seed") == 0) {
-            ok = ParseDecimal(value, UINT64_MAX, options.seed);
-            options.seedGiven = ok;
-        } else if (std::strcmp(argument, "--server-pid") == 0) {
-            ok = ParseCount(value, 1, 0x7FFFFFFF, options.serverPid);
-        } else if (std::strcmp(argument, "--spawn") == 0) {
-            options.spawnPath = value;
-            ok = !options.spawnPath.empty();
-        } else if (std::strcmp(argument, "--server-args") == 0) {
-            ok = SplitWords(value, options.serverArguments);
-        } else {
-            error = std::string("unknown option ") + argument;
-            return false;
-        }
-        if (!ok) {
-            error = std::string("the value '") + value + "' of " + argument + " is out of range";
-            return false;
+        } else if (!TakeOption(word, options)) {
+            error = "the value '" + word.value + "' of " + word.name + " is out of range";
+            return LoadRequest::Refused;
         }
     }
-    if (!havePort) {
-        error = "the server's port is missing";
-        return false;
+    if (ownWords < argc) {
+        options.serverArguments.insert(options.serverArguments.end(), argv + ownWords + 1,
+                                       argv + argc);
     }
     if (const char* conflict = Conflict(options)) {
         error = conflict;
-        return false;
+        return LoadRequest::Refused;
     }
-    return true;
+    return LoadRequest::Run;
 }

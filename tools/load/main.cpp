@@ -1,5 +1,5 @@
 #include "net/NetSocket.h"
-#include "net/ProcessSetup.h"
+#include "program/ProcessSetup.h"
 #include "sync/Clock.h"
 #include "tools/load/Admission.h"
 #include "tools/load/LoadOptions.h"
@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -216,23 +215,24 @@ bool WatchServer(LoadOptions& options, ServerWatch& server) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-        std::printf("vor-load %s\n", VOR_VERSION);
-        return 0;
-    }
+    ProcessNeeds needs;
+    needs.manyDescriptors = true;
+    SetUpProcess(needs);
     LoadOptions options;
-    bool help = false;
     std::string error;
-    if (!ParseLoadOptions(argc, argv, options, help, error)) {
-        std::fprintf(stderr, "vor-load: %s (see vor-load --help)\n", error.c_str());
-        return 2;
+    switch (ParseLoadOptions(argc, argv, options, error)) {
+        case LoadRequest::ShowHelp:
+            std::fputs(LoadUsage().c_str(), stdout);
+            return 0;
+        case LoadRequest::ShowVersion:
+            std::printf("vor-load %s\n", VOR_VERSION);
+            return 0;
+        case LoadRequest::Refused:
+            std::fprintf(stderr, "vor-load: %s (see vor-load --help)\n", error.c_str());
+            return 2;
+        case LoadRequest::Run:
+            break;
     }
-    if (help) {
-        std::printf("%s", LOAD_USAGE);
-        return 0;
-    }
-    IgnoreBrokenPipeSignal();
-    RaiseDescriptorLimit();
     if (!options.seedGiven) {
         options.seed =
             static_cast<std::uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());

@@ -36,5 +36,5 @@ enum class OptionsResult { Serve, ShowHelp, ShowVersion, Invalid };
 OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOptions& options,
                                  std::string& problem);
 
-// The text --help prints.
-const char* ServerUsage();
+// The text --help prints, made from the options' declarations.
+std::string ServerUsage();

@@ -45,10 +45,11 @@ struct LoadOptions {
     unsigned SteadyPlayers() const { return players - ChaosPlayers(); }
 };
 
-// Reads the command line into `options`; false, with the reason in `error`, when it is wrong.
-// `help` is set for --help.
-bool ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options, bool& help,
-                      std::string& error);
+enum class LoadRequest { Run, ShowHelp, ShowVersion, Refused };
+
+// Reads the command line into `options`; Refused, with the reason in `error`, when it is wrong.
+LoadRequest ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options,
+                             std::string& error);
 
 // The most resident memory, in KiB, that a server may use for this run's players: a fixed base
 // plus a full input buffer and a full output buffer for each.
@@ -57,4 +58,5 @@ long ServerMemoryBoundKib(const LoadOptions& options);
 // The deliveries that a run with these options expects, which bounds its memory and time.
 double ExpectedDeliveries(const LoadOptions& options);
 
-extern const char* const LOAD_USAGE;
+// The text --help prints, made from the options' declarations.
+std::string LoadUsage();

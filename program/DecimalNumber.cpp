@@ -1,4 +1,4 @@
-#include "protocol/DecimalNumber.h"
+#include "program/DecimalNumber.h"
 
 bool ParseDecimal(std::string_view text, std::uint64_t largest, std::uint64_t& value) {
     if (text.empty()) {

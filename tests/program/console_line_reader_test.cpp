@@ -1,7 +1,7 @@
-// The operator's command lines, read on a thread of their own and handed over between passes.
+// Console lines read on a thread of their own and handed over when the program takes them.
 
-#include "server/CommandReader.h"
-#include "tests/server/InputFile.h"
+#include "program/ConsoleLineReader.h"
+#include "tests/program/InputFile.h"
 
 #include "sync/Clock.h"
 
@@ -17,7 +17,7 @@ constexpr unsigned WAIT_STEP_MS = 10;
 constexpr unsigned WAIT_LIMIT_MS = 10000;
 
 // Collects what the reader hands over until its input has ended.
-std::vector<std::string> ReadAll(CommandReader& reader) {
+std::vector<std::string> ReadAll(ConsoleLineReader& reader) {
     std::vector<std::string> lines;
     for (unsigned waited = 0; !reader.Ended() && waited < WAIT_LIMIT_MS; waited += WAIT_STEP_MS) {
         for (std::string& line : reader.TakeLines()) {
@@ -31,11 +31,11 @@ std::vector<std::string> ReadAll(CommandReader& reader) {
     return lines;
 }
 
-TEST(CommandReader, HandsOverEveryLineInOrderThenEnds) {
+TEST(ConsoleLineReader, HandsOverEveryLineInOrderThenEnds) {
     const std::string longLine(10000, 'x');
     std::FILE* input = InputOf("players\n\nkick 3\n" + longLine + "\nlast without an end");
     ASSERT_NE(input, nullptr);
-    CommandReader reader;
+    ConsoleLineReader reader;
     ASSERT_EQ(reader.Start(input), 0);
     EXPECT_EQ(ReadAll(reader),
               (std::vector<std::string>{"players", "", "kick 3", longLine, "last without an end"}));
@@ -44,10 +44,10 @@ TEST(CommandReader, HandsOverEveryLineInOrderThenEnds) {
     std::fclose(input);
 }
 
-TEST(CommandReader, EmptyInputEndsWithNoLines) {
+TEST(ConsoleLineReader, EmptyInputEndsWithNoLines) {
     std::FILE* input = InputOf("");
     ASSERT_NE(input, nullptr);
-    CommandReader reader;
+    ConsoleLineReader reader;
     ASSERT_EQ(reader.Start(input), 0);
     EXPECT_TRUE(ReadAll(reader).empty());
     EXPECT_TRUE(reader.Ended());

@@ -1,4 +1,4 @@
-#include "sync/StopRequest.h"
+#include "program/StopRequest.h"
 
 #include <signal.h>
 

@@ -1,17 +1,17 @@
-#include "server/ConsoleInput.h"
+#include "program/ConsoleInput.h"
 
-#include "net/ProcessSetup.h"
+#include "program/ProcessSetup.h"
 #include "sync/Clock.h"
 
 namespace {
 
-// How often a read that fails while the server runs in the background of its shell is tried
-// again; it succeeds once the operator brings the server to the foreground.
+// How often a read that fails while the program runs in the background of its shell is tried
+// again; it succeeds once the operator brings the program to the foreground.
 constexpr unsigned BACKGROUND_RETRY_MS = 200;
 
 }  // namespace
 
-std::optional<std::string> ReadConsoleLine(std::FILE* in) {
+std::optional<std::string> ReadConsoleLine(std::FILE* in, std::size_t keptLength) {
     std::string line;
     for (;;) {
         const int c = std::fgetc(in);
@@ -19,7 +19,9 @@ std::optional<std::string> ReadConsoleLine(std::FILE* in) {
             return line;
         }
         if (c != EOF) {
-            line += static_cast<char>(c);
+            if (line.size() < keptLength) {
+                line += static_cast<char>(c);
+            }
             continue;
         }
         if (std::ferror(in) && ConsoleReadFailedInBackground()) {

@@ -1,33 +1,33 @@
-#include "server/CommandReader.h"
+#include "program/ConsoleLineReader.h"
 
-#include "net/WakeSignal.h"
-#include "server/ConsoleInput.h"
+#include "program/ConsoleInput.h"
 #include "sync/Mutex.h"
 
 #include <new>
 #include <utility>
 
-struct CommandReader::Lines {
+struct ConsoleLineReader::Lines {
     std::FILE* in = nullptr;
+    std::size_t keptLength = SIZE_MAX;
     Mutex lock;
     std::vector<std::string> waiting;
     bool ended = false;
-    // Raised after each line while the reader's owner lives.
-    const WakeSignal* wake = nullptr;
+    // Called after each line while the reader's owner lives.
+    std::function<void()> onLine;
 };
 
 namespace {
 
 // The thread's body; `parameter` is a heap copy of the shared pointer, which the thread owns.
 void ReadLines(void* parameter) {
-    auto* handed = static_cast<std::shared_ptr<CommandReader::Lines>*>(parameter);
-    const std::shared_ptr<CommandReader::Lines> lines = std::move(*handed);
+    auto* handed = static_cast<std::shared_ptr<ConsoleLineReader::Lines>*>(parameter);
+    const std::shared_ptr<ConsoleLineReader::Lines> lines = std::move(*handed);
     delete handed;
-    while (std::optional<std::string> line = ReadConsoleLine(lines->in)) {
+    while (std::optional<std::string> line = ReadConsoleLine(lines->in, lines->keptLength)) {
         MutexGuard guard(lines->lock);
         lines->waiting.push_back(std::move(*line));
-        if (lines->wake != nullptr) {
-            lines->wake->Raise();
+        if (lines->onLine) {
+            lines->onLine();
         }
     }
     MutexGuard guard(lines->lock);
@@ -36,20 +36,21 @@ void ReadLines(void* parameter) {
 
 }  // namespace
 
-CommandReader::~CommandReader() {
+ConsoleLineReader::~ConsoleLineReader() {
     if (lines) {
         MutexGuard guard(lines->lock);
-        lines->wake = nullptr;
+        lines->onLine = nullptr;
     }
 }
 
-int CommandReader::Start(std::FILE* in, const WakeSignal* wake) {
+int ConsoleLineReader::Start(std::FILE* in, std::function<void()> onLine, std::size_t keptLength) {
     if (lines) {
         return 1;
     }
     lines = std::make_shared<Lines>();
     lines->in = in;
-    lines->wake = wake;
+    lines->keptLength = keptLength;
+    lines->onLine = std::move(onLine);
     auto* handed = new (std::nothrow) std::shared_ptr<Lines>(lines);
     if (handed == nullptr) {
         return 1;
@@ -62,7 +63,7 @@ int CommandReader::Start(std::FILE* in, const WakeSignal* wake) {
     return 0;
 }
 
-std::vector<std::string> CommandReader::TakeLines() {
+std::vector<std::string> ConsoleLineReader::TakeLines() {
     std::vector<std::string> taken;
     if (lines) {
         MutexGuard guard(lines->lock);
@@ -71,7 +72,7 @@ std::vector<std::string> CommandReader::TakeLines() {
     return taken;
 }
 
-bool CommandReader::Ended() {
+bool ConsoleLineReader::Ended() {
     if (!lines) {
         return true;
     }

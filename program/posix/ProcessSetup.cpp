@@ -1,12 +1,10 @@
-#include "net/ProcessSetup.h"
+#include "program/ProcessSetup.h"
 
 #include <errno.h>
 #include <signal.h>
 #include <sys/resource.h>
 
-void IgnoreBrokenPipeSignal() {
-    signal(SIGPIPE, SIG_IGN);
-}
+namespace {
 
 void RaiseDescriptorLimit() {
     rlimit limit{};
@@ -23,9 +21,19 @@ void KeepRunningInBackground() {
     signal(SIGTTOU, SIG_IGN);
 }
 
+}  // namespace
+
+// Output is written as it is on this platform, so plain line ends need nothing.
+void SetUpProcess(const ProcessNeeds& needs) {
+    signal(SIGPIPE, SIG_IGN);
+    if (needs.manyDescriptors) {
+        RaiseDescriptorLimit();
+    }
+    if (needs.servesInBackground) {
+        KeepRunningInBackground();
+    }
+}
+
 bool ConsoleReadFailedInBackground() {
     return errno == EIO;
 }
-
-// Output is written as it is on this platform.
-void WritePlainLineEnds() {}

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -53,6 +54,21 @@ TEST(ConsoleLineReader, EmptyInputEndsWithNoLines) {
     EXPECT_TRUE(reader.Ended());
     // One reader per input.
     EXPECT_EQ(reader.Start(input), 1);
+    std::fclose(input);
+}
+
+// The client keeps only the start of a line too long to send; the lines after it are whole.
+TEST(ConsoleLineReader, KeepsTheStartOfALongLineAndCallsBackForEachLine) {
+    std::FILE* input = InputOf(std::string(10000, 'x') + "\n4 7 hello\nleave");
+    ASSERT_NE(input, nullptr);
+    std::atomic<int> calls{0};
+    ConsoleLineReader reader;
+    ASSERT_EQ(reader.Start(
+                  input, [&calls] { ++calls; }, 4096),
+              0);
+    EXPECT_EQ(ReadAll(reader),
+              (std::vector<std::string>{std::string(4096, 'x'), "4 7 hello", "leave"}));
+    EXPECT_EQ(calls.load(), 3);
     std::fclose(input);
 }
 

@@ -87,7 +87,11 @@ CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
             return CommandLineOutcome::ShowVersion;
         }
     }
-    if (wordRefused && pending.size() < words.size()) {
+    // CLI11 refuses nothing before its first word; should it, the first word is named.
+    if (wordRefused && pending.size() >= words.size()) {
+        return Refuse(CommandLineOutcome::UnknownWord, words.empty() ? "" : words.front());
+    }
+    if (wordRefused) {
         const std::string& word = words[words.size() - pending.size() - 1];
         const std::size_t equals = word.find('=');
         const std::string name = word.substr(0, equals);

@@ -22,6 +22,9 @@ CommandLine::CommandLine(const char* program, const char* footer)
     app->set_help_flag();
     // Words that fit nothing are left for Read to report, in the program's own words.
     app->allow_extras();
+    // The same syntax on every platform: on Windows CLI11 would read "/name" as an option too,
+    // and a path given as a value or positional word starts so.
+    app->allow_windows_style_options(false);
     app->footer(footer);
     app->get_formatter()->column_width(NAME_COLUMN);
     AddFlag("-h,--help", "show this text");

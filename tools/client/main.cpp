@@ -11,6 +11,7 @@
 #include "vor/Version.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace {
@@ -37,8 +38,8 @@ std::string HelpFooter() {
            "connection.";
 }
 
-// Reads HOST and PORT; 0 to go on, otherwise the exit status, with what was printed.
-int ReadCommandLine(int argc, char** argv, std::string& host, std::uint16_t& port) {
+// Reads HOST and PORT; the exit status when the program ends here, having printed why.
+std::optional<int> ReadCommandLine(int argc, char** argv, std::string& host, std::uint16_t& port) {
     const std::string footer = HelpFooter();
     CommandLine line("vor-client", footer.c_str());
     line.AddPositional("HOST", "the server's address or name");
@@ -47,10 +48,10 @@ int ReadCommandLine(int argc, char** argv, std::string& host, std::uint16_t& por
     switch (line.Read(argc, argv)) {
         case CommandLineOutcome::ShowHelp:
             std::fputs(line.Help().c_str(), stdout);
-            return -1;
+            return 0;
         case CommandLineOutcome::ShowVersion:
             std::printf("vor-client %s\n", VOR_VERSION);
-            return -1;
+            return 0;
         case CommandLineOutcome::MissingPositional:
             problem = "the server's HOST and PORT are needed";
             break;
@@ -74,7 +75,7 @@ int ReadCommandLine(int argc, char** argv, std::string& host, std::uint16_t& por
                 }
             }
             if (problem.empty()) {
-                return 0;
+                return std::nullopt;
             }
             break;
     }
@@ -169,8 +170,8 @@ int main(int argc, char** argv) {
     SetUpProcess(ProcessNeeds{});
     std::string hostText;
     std::uint16_t port = 0;
-    if (const int status = ReadCommandLine(argc, argv, hostText, port); status != 0) {
-        return status < 0 ? 0 : status;
+    if (const std::optional<int> status = ReadCommandLine(argc, argv, hostText, port)) {
+        return *status;
     }
     const char* host = hostText.c_str();
     const std::string problem = HostProblem(host);

@@ -4,6 +4,7 @@
 #include "vor/Version.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 namespace {
@@ -18,9 +19,9 @@ const char* const HELP_FOOTER =
     "Commands: players, kick ID, stats, quit, help, metrics.\n"
     "Exit status: 0 with the answer printed, 1 when no server answers, 2 on a usage error.";
 
-// Reads PATH and the command's words; 0 to go on, otherwise the exit status, with what was
-// printed.
-int ReadCommandLine(int argc, char** argv, std::string& path, std::string& command) {
+// Reads PATH and the command's words; the exit status when the program ends here, having
+// printed why.
+std::optional<int> ReadCommandLine(int argc, char** argv, std::string& path, std::string& command) {
     CommandLine line("vor-ctl", HELP_FOOTER);
     line.AddPositional("PATH", "the server's control socket");
     line.AddPositional("COMMAND", "the command and its arguments", true);
@@ -28,10 +29,10 @@ int ReadCommandLine(int argc, char** argv, std::string& path, std::string& comma
     switch (line.Read(argc, argv)) {
         case CommandLineOutcome::ShowHelp:
             std::fputs(line.Help().c_str(), stdout);
-            return -1;
+            return 0;
         case CommandLineOutcome::ShowVersion:
             std::printf("vor-ctl %s\n", VOR_VERSION);
-            return -1;
+            return 0;
         case CommandLineOutcome::MissingPositional:
             problem = "the control socket's PATH and a COMMAND are needed";
             break;
@@ -50,7 +51,7 @@ int ReadCommandLine(int argc, char** argv, std::string& path, std::string& comma
                 }
             }
             if (command.find('\n') == std::string::npos) {
-                return 0;
+                return std::nullopt;
             }
             std::fputs("vor-ctl: a command is one line\n", stderr);
             return 2;
@@ -67,8 +68,8 @@ int main(int argc, char** argv) {
     SetUpProcess(needs);
     std::string path;
     std::string command;
-    if (const int status = ReadCommandLine(argc, argv, path, command); status != 0) {
-        return status < 0 ? 0 : status;
+    if (const std::optional<int> status = ReadCommandLine(argc, argv, path, command)) {
+        return *status;
     }
     std::string answer;
     switch (AskControlSocket(path, command, ANSWER_WAIT_MS, answer)) {

@@ -85,16 +85,6 @@ void DeclareLoadOptions(CommandLine& line) {
                   "the words after -- are passed to it as well");
 }
 
-}  // namespace
-
-std::string LoadUsage() {
-    CommandLine line("vor-load", HELP_FOOTER);
-    DeclareLoadOptions(line);
-    return line.Help();
-}
-
-namespace {
-
 constexpr double MAX_DELIVERIES = 1e7;
 constexpr double MAX_CHAOS_SHARE = 0.9;
 constexpr double MAX_RATE = 1000.0;
@@ -243,6 +233,12 @@ bool TakeOption(const GivenWord& word, LoadOptions& options) {
 }
 
 }  // namespace
+
+std::string LoadUsage() {
+    CommandLine line("vor-load", HELP_FOOTER);
+    DeclareLoadOptions(line);
+    return line.Help();
+}
 
 LoadRequest ParseLoadOptions(int argc, const char* const* argv, LoadOptions& options,
                              std::string& error) {

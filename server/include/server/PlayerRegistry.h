@@ -26,10 +26,11 @@ struct PlayerRecord {
 
 // The connected players by id, walked in ascending id order, and the one owner of their records.
 // Every entry has an endpoint: Add refuses a null one. The entries are reachable only as
-// constant, so that what the passes know about a player (its activity: a whole message buffered,
-// output kept, a failed send) changes only through the verbs below, which note it together with
-// what they do to the endpoint. Every entry's endpoint is watched for the passes from Add to
-// Remove.
+// constant, so that a record's counts and what the passes know about a player (its activity: a
+// whole message buffered, output kept, a failed send) change only through the verbs below. The
+// output verbs note the activity together with what they do to the endpoint; a caller that reads
+// from an endpoint tells the registry with NoteBufferedInput. Every entry's endpoint is watched
+// for the passes from Add to Remove.
 class PlayerRegistry {
     using Entries = std::map<PlayerId, PlayerRecord>;
 

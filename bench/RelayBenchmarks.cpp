@@ -1,5 +1,6 @@
 #include "bench/RelayBenchmarks.h"
 
+#include "bench/EachFrameWrites.h"
 #include "bench/RawServerEnds.h"
 #include "bench/SendCounter.h"
 #include "server/Delivery.h"
@@ -73,19 +74,12 @@ void IdlePass(benchmark::State& state, std::size_t players) {
 }
 
 // How the relay writes what it relays: once per player at the end of the pass, or each frame at
-// once, as it did before.
+// once, as it did before (see EachFrameWrites.h).
 enum class Writes { OncePerPass, EachFrame };
 
-// Sets the relay's way of writing for one benchmark and counts its send calls.
-class WritesUnderTest {
+// Counts the send calls of a benchmark's timed parts.
+class SendsCounted {
 public:
-    WritesUnderTest(RelayHarness& measured, Writes writes) : relay(measured) {
-        relay.state.writeEachFrame = writes == Writes::EachFrame;
-    }
-    ~WritesUnderTest() { relay.state.writeEachFrame = false; }
-    WritesUnderTest(const WritesUnderTest&) = delete;
-    WritesUnderTest& operator=(const WritesUnderTest&) = delete;
-
     void StartTimed() { before = SendCalls(); }
     void EndTimed() { sends += SendCalls() - before; }
     // The send calls of the timed parts, per iteration.
@@ -95,7 +89,6 @@ public:
     }
 
 private:
-    RelayHarness& relay;
     std::uint64_t before = 0;
     std::uint64_t sends = 0;
 };
@@ -104,7 +97,7 @@ private:
 // untimed, until none is left, so that no player falls behind from one iteration to the next.
 void DrainEverything(RelayHarness& relay) {
     relay.DrainGrownClients();
-    while (!relay.state.registry.Activity().keptOutput.Empty()) {
+    while (relay.state.registry.Activity().AnyKeptOutput()) {
         FlushPlayerOutput(relay.state);
         relay.DrainGrownClients();
     }
@@ -112,7 +105,7 @@ void DrainEverything(RelayHarness& relay) {
 
 // Times `timed` on `players` players, after `prepare` (untimed; false ends the benchmark) and
 // before the clients are drained (untimed), counting the send calls of the timed part.
-void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
+void TimeWithDrains(benchmark::State& state, std::size_t players,
                     const std::function<bool(RelayHarness&)>& prepare,
                     const std::function<void(ServerState&)>& timed) {
     RelayHarness* relay = RelayWith(players);
@@ -120,7 +113,7 @@ void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
         state.SkipWithError("the players could not be connected");
         return;
     }
-    WritesUnderTest counted(*relay, writes);
+    SendsCounted counted;
     for (auto _ : state) {
         state.PauseTiming();
         if (!prepare(*relay)) {
@@ -139,11 +132,20 @@ void TimeWithDrains(benchmark::State& state, std::size_t players, Writes writes,
     counted.Report(state);
 }
 
+// Relays `frame` and, when each frame is written at once, writes it.
+void RelayOne(ServerState& server, const Frame& frame, Writes writes) {
+    if (writes == Writes::EachFrame) {
+        RelayAndWriteAtOnce(server, frame, 0);
+    } else {
+        SendRelayMessage(server, frame, 0);
+    }
+}
+
 // Times `relayFrames` followed by the writes that end a pass, on `players` players.
-void TimeRelayAndWrites(benchmark::State& state, std::size_t players, Writes writes,
+void TimeRelayAndWrites(benchmark::State& state, std::size_t players,
                         const std::function<void(ServerState&)>& relayFrames) {
     TimeWithDrains(
-        state, players, writes, [](RelayHarness&) { return true; },
+        state, players, [](RelayHarness&) { return true; },
         [&](ServerState& server) {
             relayFrames(server);
             FlushPlayerOutput(server);
@@ -153,8 +155,8 @@ void TimeRelayAndWrites(benchmark::State& state, std::size_t players, Writes wri
 // One 255-byte broadcast sent to every player and written to each.
 void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes) {
     const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
-    TimeRelayAndWrites(state, players, writes,
-                       [&](ServerState& server) { SendRelayMessage(server, frame, 0); });
+    TimeRelayAndWrites(state, players,
+                       [&](ServerState& server) { RelayOne(server, frame, writes); });
 }
 
 // A frame with a full-length value of `fill` bytes, as its bytes on the wire.
@@ -219,8 +221,14 @@ void TimePassesAfterSends(benchmark::State& state, std::size_t players,
                           const std::vector<std::vector<std::uint8_t>>& frames,
                           Writes writes = Writes::OncePerPass) {
     TimeWithDrains(
-        state, players, writes, [&](RelayHarness& relay) { return SendFromClients(relay, frames); },
-        [](ServerState& server) { ServerPass(server); });
+        state, players, [&](RelayHarness& relay) { return SendFromClients(relay, frames); },
+        [writes](ServerState& server) {
+            if (writes == Writes::EachFrame) {
+                PassWritingEachFrame(server);
+            } else {
+                ServerPass(server);
+            }
+        });
 }
 
 // One pass in which the first player's 255-byte broadcast is taken in and relayed to all the
@@ -282,9 +290,9 @@ void RawReadFloor(benchmark::State& state, std::size_t players) {
 // writes that end the pass.
 void FanInWrites(benchmark::State& state, std::size_t players, Writes writes) {
     const Frame frame{9, FIRST_PLAYER_ID, std::string(MAX_VALUE_LENGTH, 'h')};
-    TimeRelayAndWrites(state, players, writes, [&](ServerState& server) {
+    TimeRelayAndWrites(state, players, [&](ServerState& server) {
         for (std::size_t sender = 0; sender < players; ++sender) {
-            SendRelayMessage(server, frame, 0);
+            RelayOne(server, frame, writes);
         }
     });
 }

@@ -102,8 +102,8 @@ ScriptCheck::ScriptCheck(const FuzzScript& events)
     : script(events),
       model(events.displayMessages, events.fairTurns, events.messagesPerPass),
       relay(events.displayMessages) {
-    relay.state.fairTurns = events.fairTurns;
-    relay.state.messagesPerPass = events.messagesPerPass;
+    relay.state.options.fairTurns = events.fairTurns;
+    relay.state.options.messagesPerPass = events.messagesPerPass;
     if (!relay.Listening() || !view.IsOpen()) {
         Fail("cannot set up the relay, its console or the kernel view");
     }
@@ -293,7 +293,8 @@ void ScriptCheck::CheckServer() {
              players.size());
     }
     auto modelPlayer = players.begin();
-    for (const auto& [id, endpoint] : relay.state.registry) {
+    for (const auto& [id, player] : relay.state.registry) {
+        const std::unique_ptr<NetSocket>& endpoint = player.endpoint;
         if (modelPlayer->first != id) {
             Fail("registry holds player %d where the model has %d", static_cast<int>(id),
                  static_cast<int>(modelPlayer->first));
@@ -340,8 +341,8 @@ void ScriptCheck::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& en
 }
 
 bool ScriptCheck::KeepsOutput() const {
-    for (const auto& [id, endpoint] : relay.state.registry) {
-        if (endpoint->PendingOutput() > 0) {
+    for (const auto& [id, player] : relay.state.registry) {
+        if (player.endpoint->PendingOutput() > 0) {
             return true;
         }
     }

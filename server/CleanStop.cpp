@@ -46,12 +46,12 @@ bool DropInput(NetSocket& endpoint, std::size_t most) {
 bool DropReportedInput(ServerState& state, std::size_t most, SteadyClock::time_point deadline) {
     std::vector<ReportedPlayer> reported;
     std::vector<PlayerId> visits;
-    if (state.registry.Activity().Reported(reported)) {
+    if (state.registry.Reported(reported)) {
         for (const ReportedPlayer& player : reported) {
             visits.push_back(player.id);
         }
     } else {
-        for (const auto& [id, endpoint] : state.registry) {
+        for (const auto& [id, record] : state.registry) {
             visits.push_back(id);
         }
     }
@@ -62,7 +62,7 @@ bool DropReportedInput(ServerState& state, std::size_t most, SteadyClock::time_p
         }
         const auto entry = state.registry.find(id);
         if (entry != state.registry.end()) {
-            drained = DropInput(*entry->second, most) && drained;
+            drained = DropInput(*entry->second.endpoint, most) && drained;
         }
     }
     return drained;
@@ -78,7 +78,7 @@ void StopServing(ServerState& state) {
     for (;;) {
         FlushPlayerOutput(state);
         const bool inputDrained = DropReportedInput(state, DROPPED_PER_ROUND, deadline);
-        if (inputDrained && state.registry.Activity().keptOutput.Empty()) {
+        if (inputDrained && !state.registry.Activity().AnyKeptOutput()) {
             break;
         }
         if (SteadyClock::now() >= deadline) {
@@ -88,9 +88,8 @@ void StopServing(ServerState& state) {
         }
         SleepMilliseconds(STOP_RETRY_MS);
     }
-    // Each endpoint leaves the readiness set, then closes.
+    // Each endpoint leaves the readiness set, then closes, and the players are forgotten.
     state.registry.clear();
-    state.statistics.players.clear();
     state.listener.Close();
     CloseOperatorChannels(state);
     ConsolePrint(state.console, "Server stopped.\n");

@@ -6,30 +6,12 @@ bool CanReceive(const NetSocket& endpoint) {
     return endpoint.IsOpen() && !(endpoint.Flags() & NS_SERVER);
 }
 
-// Notes what a send or a flush left behind: output kept for later, or a failed connection.
-void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoint) {
-    if (endpoint.HasFailed()) {
-        activity.failedSend.Insert(id);
-    }
-    activity.NoteKeptOutput(id, endpoint, endpoint.PendingOutput() > 0);
-}
-
-// Adds one frame to a player's output (written at the end of the pass, or at once when the
-// benchmarks ask for every frame written as it comes) and notes the outcome; 0 when it was taken.
-int SendTo(ServerState& state, PlayerId to, NetSocket& endpoint, const std::uint8_t* bytes,
+// Adds one relayed frame to a player's output and counts it when it was taken.
+void Relay(ServerState& state, PlayerRegistry::const_iterator to, const std::uint8_t* bytes,
            std::size_t size) {
-    const int length = static_cast<int>(size);
-    const int result = state.writeEachFrame ? endpoint.Send(bytes, length, 0, nullptr)
-                                            : endpoint.SendLater(bytes, length);
-    NoteOutcome(state.registry.Activity(), to, endpoint);
-    return result;
-}
-
-// Sends and counts one relayed frame.
-void Relay(ServerState& state, PlayerId to, NetSocket& endpoint, const std::uint8_t* bytes,
-           std::size_t size) {
-    if (SendTo(state, to, endpoint, bytes, size) == 0) {
-        state.statistics.CountRelayed(to, size);
+    if (state.registry.SendLater(to, bytes, size) == 0) {
+        state.statistics.CountRelayed(size);
+        state.registry.CountMessageOut(to);
     }
 }
 
@@ -41,17 +23,18 @@ void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude) 
     if (size == 0) {
         return;
     }
+    PlayerRegistry& registry = state.registry;
     if (frame.target == BROADCAST_ID) {
-        for (const auto& [playerId, endpoint] : state.registry) {
-            if (playerId != exclude && CanReceive(*endpoint)) {
-                Relay(state, playerId, *endpoint, bytes, size);
+        for (auto entry = registry.begin(); entry != registry.end(); ++entry) {
+            if (entry->first != exclude && CanReceive(*entry->second.endpoint)) {
+                Relay(state, entry, bytes, size);
             }
         }
         return;
     }
-    const auto entry = state.registry.find(frame.target);
-    if (entry != state.registry.end() && CanReceive(*entry->second)) {
-        Relay(state, frame.target, *entry->second, bytes, size);
+    const auto entry = registry.find(frame.target);
+    if (entry != registry.end() && CanReceive(*entry->second.endpoint)) {
+        Relay(state, entry, bytes, size);
     }
 }
 
@@ -59,24 +42,18 @@ void SendGreeting(ServerState& state, PlayerId id, const char* text) {
     std::uint8_t bytes[MAX_FRAME_SIZE];
     const std::size_t size = EncodeFrame(Frame{MSG_WELCOME, id, text}, bytes);
     const auto entry = state.registry.find(id);
-    if (entry != state.registry.end() && CanReceive(*entry->second)) {
-        SendTo(state, id, *entry->second, bytes, size);
+    if (entry != state.registry.end() && CanReceive(*entry->second.endpoint)) {
+        state.registry.SendLater(entry, bytes, size);
     }
 }
 
 void FlushPlayerOutput(ServerState& state) {
-    const PlayerIdSet& kept = state.registry.Activity().keptOutput;
-    for (auto id = kept.NextFrom(0); id; id = kept.NextFrom(*id + 1u)) {
-        FlushPlayerOutput(state, *id);
-    }
+    state.registry.FlushKeptOutput();
 }
 
 void FlushPlayerOutput(ServerState& state, PlayerId id) {
     const auto entry = state.registry.find(id);
-    if (entry == state.registry.end()) {
-        state.registry.Activity().keptOutput.Erase(id);
-        return;
+    if (entry != state.registry.end()) {
+        state.registry.Flush(entry);
     }
-    entry->second->FlushPending();
-    NoteOutcome(state.registry.Activity(), id, *entry->second);
 }

@@ -13,9 +13,8 @@ namespace {
 
 constexpr std::uint32_t NO_PLAYER = std::uint32_t{LAST_PLAYER_ID} + 1;
 
-// The smallest member of `set` from `from` on, or NO_PLAYER.
-std::uint32_t Member(const PlayerIdSet& set, std::uint32_t from) {
-    const std::optional<PlayerId> id = set.NextFrom(from);
+// The id found, or NO_PLAYER.
+std::uint32_t OrNoPlayer(std::optional<PlayerId> id) {
     return id ? *id : NO_PLAYER;
 }
 
@@ -30,15 +29,6 @@ void ShowMessage(ServerState& state, PlayerId sender) {
                  static_cast<int>(message.id), static_cast<int>(sender),
                  DisplayableText(message.value.c_str()).c_str(),
                  static_cast<int>(message.value.size()));
-}
-
-// Notes whether a whole message waits in the player's buffer.
-void NoteWholeMessage(PlayerActivity& activity, PlayerId id, NetSocket& endpoint) {
-    if (WholeFrameBuffered(endpoint)) {
-        activity.wholeMessage.Insert(id);
-    } else {
-        activity.wholeMessage.Erase(id);
-    }
 }
 
 // What a turn came to: no message, a message that leaves the pass going, or one to everybody or
@@ -58,7 +48,7 @@ enum class TurnStart {
 
 // One player's turn: what `start` asks for, then at most one whole message from its buffer.
 Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStart start) {
-    NetSocket& endpoint = *entry->second;
+    NetSocket& endpoint = *entry->second.endpoint;
     if (start == TurnStart::TestAndTakeIn && !endpoint.IsConnected()) {
         // Gone since the sweep: removed before its buffered frames are taken, as the sweep
         // would have.
@@ -69,13 +59,14 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         endpoint.ReceiveAvailable();
     }
     const bool taken = TakeWholeFrame(endpoint, state.message);
-    NoteWholeMessage(state.registry.Activity(), entry->first, endpoint);
+    state.registry.NoteBufferedInput(entry);
     if (!taken) {
         return Turn::Next;
     }
     const PlayerId sender = entry->first;
     const Frame& message = state.message;
-    state.statistics.CountMessageIn(sender);
+    state.statistics.CountMessageIn();
+    state.registry.CountMessageIn(entry);
     if (message.id == MSG_LEAVE) {
         // The player said it is leaving: it is removed at once, and whatever it sent after
         // the leave message is never relayed.
@@ -86,7 +77,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         SendRelayMessage(state, message, sender);
     }
     if (message.target == BROADCAST_ID || message.target == SERVER_ID) {
-        if (state.displayMessages) {
+        if (state.options.displayMessages) {
             ShowMessage(state, sender);
         }
         return Turn::EndsPass;
@@ -125,8 +116,8 @@ std::uint32_t WalkTurns(ServerState& state, const std::vector<ReportedPlayer>& r
             ++nextReported;
         }
         std::uint32_t id = nextReported != reported.end() ? nextReported->id : NO_PLAYER;
-        id = std::min(id, Member(activity.wholeMessage, from));
-        id = std::min(id, Member(activity.failedSend, from));
+        id = std::min(id, OrNoPlayer(activity.NextWithWholeMessage(from)));
+        id = std::min(id, OrNoPlayer(activity.NextWithFailedSend(from)));
         if (id > to) {
             return NO_PLAYER;
         }
@@ -136,8 +127,8 @@ std::uint32_t WalkTurns(ServerState& state, const std::vector<ReportedPlayer>& r
             continue;
         }
         const bool wasReported = nextReported != reported.end() && nextReported->id == id;
-        const TurnStart start = StartOfTurn(wasReported ? &*nextReported : nullptr,
-                                            activity.failedSend.Contains(entry->first));
+        const TurnStart start =
+            StartOfTurn(wasReported ? &*nextReported : nullptr, activity.SendFailed(entry->first));
         const Turn turn = TakeTurn(state, entry, start);
         if (turn != Turn::Next) {
             walk.lastSender = id;
@@ -157,7 +148,7 @@ void WalkRounds(ServerState& state, const std::vector<ReportedPlayer>& reported,
     const std::vector<ReportedPlayer> none;
     Walk walk{false};
     for (std::uint32_t round = 0; round < rounds; ++round) {
-        if (round > 0 && activity.wholeMessage.Empty() && activity.failedSend.Empty()) {
+        if (round > 0 && !activity.WorkLeft()) {
             break;
         }
         const std::vector<ReportedPlayer>& report = round == 0 ? reported : none;
@@ -166,33 +157,24 @@ void WalkRounds(ServerState& state, const std::vector<ReportedPlayer>& reported,
             WalkTurns(state, report, FIRST_PLAYER_ID, first - 1, walk);
         }
     }
-    if (state.fairTurns && walk.lastSender != NO_PLAYER) {
+    if (state.options.fairTurns && walk.lastSender != NO_PLAYER) {
         state.lastPassEnder = static_cast<PlayerId>(walk.lastSender);
     }
 }
 
 }  // namespace
 
-bool TakeInPlayerInput(ServerState& state, PlayerId id) {
-    const auto entry = state.registry.find(id);
-    if (entry == state.registry.end()) {
-        return false;
-    }
-    entry->second->ReceiveAvailable();
-    NoteWholeMessage(state.registry.Activity(), id, *entry->second);
-    return true;
-}
-
 void DispatchMessages(ServerState& state, const std::vector<ReportedPlayer>& reported) {
-    if (state.messagesPerPass > 1) {
+    const ServerOptions& options = state.options;
+    if (options.messagesPerPass > 1) {
         // With fair turns the rounds start after the player whose message was taken last.
-        const bool wraps = !state.fairTurns || state.lastPassEnder == LAST_PLAYER_ID;
+        const bool wraps = !options.fairTurns || state.lastPassEnder == LAST_PLAYER_ID;
         const std::uint32_t first = wraps ? FIRST_PLAYER_ID : state.lastPassEnder + 1u;
-        WalkRounds(state, reported, first, state.messagesPerPass);
+        WalkRounds(state, reported, first, options.messagesPerPass);
         return;
     }
     Walk walk;
-    if (!state.fairTurns) {
+    if (!options.fairTurns) {
         WalkTurns(state, reported, FIRST_PLAYER_ID, LAST_PLAYER_ID, walk);
         return;
     }

@@ -38,11 +38,8 @@ void ListPlayers(ServerState& state, CommandAnswer& answer) {
         answer.Print("No players.\n");
         return;
     }
-    for (const auto& [id, endpoint] : state.registry) {
-        const auto found = state.statistics.players.find(id);
-        const PlayerRecord record =
-            found != state.statistics.players.end() ? found->second : PlayerRecord{};
-        const std::size_t kept = endpoint->PendingOutput();
+    for (const auto& [id, record] : state.registry) {
+        const std::size_t kept = record.endpoint->PendingOutput();
         answer.Print("Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
                      ", out %" PRIu64 ", output kept %zu bytes.\n",
                      static_cast<unsigned>(id), record.address.c_str(),

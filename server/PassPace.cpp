@@ -49,12 +49,12 @@ PassPace::PassPace(ServerState& served, std::optional<std::uint32_t> intervalMil
     if (interval != std::optional<std::uint32_t>(0)) {
         return;
     }
-    ReadinessSet& readiness = state.registry.Activity().Readiness();
+    ReadinessSet& readiness = state.registry.Readiness();
     waitsForWork = readiness.Join(wake, WAKE_KEY) == 0;
     if (!waitsForWork) {
         return;
     }
-    state.registry.Activity().WatchRoomForKeptOutput();
+    state.registry.WatchRoomForKeptOutput();
     stopWake = &wake;
     NotifyStopRequests(RaiseStopWake);
 }
@@ -65,7 +65,7 @@ PassPace::~PassPace() {
     }
     NotifyStopRequests(nullptr);
     stopWake = nullptr;
-    ReadinessSet& readiness = state.registry.Activity().Readiness();
+    ReadinessSet& readiness = state.registry.Readiness();
     if (listenerWatched) {
         readiness.Leave(state.listener);
     }
@@ -94,8 +94,8 @@ void PassPace::AwaitNextPass(SteadyClock::time_point passStart) {
 }
 
 void PassPace::AwaitWork() {
-    PlayerActivity& activity = state.registry.Activity();
-    ReadinessSet& readiness = activity.Readiness();
+    const PlayerActivity& activity = state.registry.Activity();
+    ReadinessSet& readiness = state.registry.Readiness();
     // A waiting connection that admission could not take (no descriptor left) keeps the
     // listener ready: it sits out one wait, so that admission is tried again at the default
     // pace instead of in a busy loop.
@@ -109,7 +109,7 @@ void PassPace::AwaitWork() {
         listenerWatched = false;
     }
     int timeout = -1;
-    if (!activity.wholeMessage.Empty() || !activity.failedSend.Empty()) {
+    if (activity.WorkLeft()) {
         // Work is left from the last pass.
         timeout = 0;
     } else if (channelsSitOut) {

@@ -40,6 +40,33 @@ bool PlayerActivity::Reported(std::vector<ReportedPlayer>& players) {
     return true;
 }
 
+void PlayerActivity::NoteWholeMessage(PlayerId id, bool whole) {
+    if (whole) {
+        wholeMessage.Insert(id);
+    } else {
+        wholeMessage.Erase(id);
+    }
+}
+
+void PlayerActivity::NoteSendOutcome(PlayerId id, const NetSocket& endpoint) {
+    if (endpoint.HasFailed()) {
+        failedSend.Insert(id);
+    }
+    NoteKeptOutput(id, endpoint, endpoint.PendingOutput() > 0);
+}
+
+std::optional<PlayerId> PlayerActivity::NextWithWholeMessage(std::uint32_t from) const {
+    return wholeMessage.NextFrom(from);
+}
+
+std::optional<PlayerId> PlayerActivity::NextWithKeptOutput(std::uint32_t from) const {
+    return keptOutput.NextFrom(from);
+}
+
+std::optional<PlayerId> PlayerActivity::NextWithFailedSend(std::uint32_t from) const {
+    return failedSend.NextFrom(from);
+}
+
 void PlayerActivity::NoteKeptOutput(PlayerId id, const NetSocket& endpoint, bool kept) {
     if (kept == keptOutput.Contains(id)) {
         return;

@@ -8,29 +8,21 @@
 
 namespace {
 
-std::size_t PlayersFrom(const ServerState& state, const std::string& address) {
-    std::size_t count = 0;
-    for (const auto& [id, record] : state.statistics.players) {
-        if (record.address == address) {
-            ++count;
-        }
-    }
-    return count;
-}
-
 // The reason a new connection from `address` is refused, or null when it may be admitted;
 // `idFree` says whether a player id is free for it. `cause` is set with the reason.
 const char* RefusalReason(const ServerState& state, const std::string& address, bool idFree,
                           char* text, std::size_t capacity, Refusal& cause) {
-    if (state.maxPlayers != 0 && state.registry.size() >= state.maxPlayers) {
+    const ServerOptions& options = state.options;
+    if (options.maxPlayers != 0 && state.registry.size() >= options.maxPlayers) {
         std::snprintf(text, capacity, "the server is full (--max-players %u)",
-                      static_cast<unsigned>(state.maxPlayers));
+                      static_cast<unsigned>(options.maxPlayers));
         cause = Refusal::Full;
         return text;
     }
-    if (state.maxPerAddress != 0 && PlayersFrom(state, address) >= state.maxPerAddress) {
+    if (options.maxPerAddress != 0 &&
+        state.registry.PlayersFrom(address) >= options.maxPerAddress) {
         std::snprintf(text, capacity, "too many players from that address (--max-per-address %u)",
-                      static_cast<unsigned>(state.maxPerAddress));
+                      static_cast<unsigned>(options.maxPerAddress));
         cause = Refusal::TooManyFromAddress;
         return text;
     }
@@ -58,7 +50,7 @@ std::optional<PlayerId> LowestFreePlayerId(const PlayerRegistry& registry) {
     return static_cast<PlayerId>(candidate);
 }
 
-void AdmitPlayer(ServerState& state) {
+void AdmitPlayer(ServerState& state, std::uint32_t tickCount) {
     if (!state.listener.IsOpen() || !(state.listener.Flags() & NS_SERVER)) {
         return;
     }
@@ -78,15 +70,14 @@ void AdmitPlayer(ServerState& state) {
     }
     endpoint->EnableNoDelay();
     endpoint->SetReceiveLimit(PLAYER_RECEIVE_LIMIT);
-    state.registry.Add(*id, std::move(endpoint));
-    state.statistics.CountAdmission(*id, peer);
+    state.registry.Add(*id, std::move(endpoint), peer);
+    state.statistics.CountAdmission();
 
     char text[16];
     std::snprintf(text, sizeof text, "%u", static_cast<unsigned>(*id));
     SendGreeting(state, *id, text);
     // The tick count is shown as a signed 32-bit number, as players expect it.
-    std::snprintf(text, sizeof text, "%d",
-                  static_cast<int>(static_cast<std::int32_t>(state.tickCount())));
+    std::snprintf(text, sizeof text, "%d", static_cast<int>(static_cast<std::int32_t>(tickCount)));
     SendGreeting(state, *id, text);
     // The greetings leave in one write before the pass goes on.
     FlushPlayerOutput(state, *id);
@@ -97,7 +88,7 @@ void AdmitPlayer(ServerState& state) {
 
 std::vector<ReportedPlayer> ReportedPlayers(ServerState& state) {
     std::vector<ReportedPlayer> players;
-    if (!state.registry.Activity().Reported(players)) {
+    if (!state.registry.Reported(players)) {
         for (const auto& entry : state.registry) {
             players.push_back(ReportedPlayer{entry.first, false});
         }
@@ -114,8 +105,8 @@ void SweepPlayers(ServerState& state, const std::vector<ReportedPlayer>& reporte
             tested.push_back(player.id);
         }
     }
-    const PlayerIdSet& failed = state.registry.Activity().failedSend;
-    for (auto id = failed.NextFrom(0); id; id = failed.NextFrom(*id + 1u)) {
+    const PlayerActivity& activity = state.registry.Activity();
+    for (auto id = activity.NextWithFailedSend(0); id; id = activity.NextWithFailedSend(*id + 1u)) {
         tested.push_back(*id);
     }
     std::sort(tested.begin(), tested.end());
@@ -124,7 +115,7 @@ void SweepPlayers(ServerState& state, const std::vector<ReportedPlayer>& reporte
         const auto entry = state.registry.find(id);
         // Before the dispatch, so that no frame is relayed to a player whose connection is gone
         // and who will never read it.
-        if (entry != state.registry.end() && !entry->second->IsConnected()) {
+        if (entry != state.registry.end() && !entry->second.endpoint->IsConnected()) {
             RemovePlayer(state, entry, Departure::Gone);
         }
     }
@@ -139,7 +130,7 @@ PlayerRegistry::const_iterator RemovePlayer(ServerState& state,
     CommandAnswer console(state.console);
     AnnounceDeparture(console, entry->first);
     // However its connection ended, a player whose output passed the bound fell behind.
-    const Departure counted = entry->second->FellBehind() ? Departure::FellBehind : cause;
-    state.statistics.CountDeparture(entry->first, counted);
+    const Departure counted = entry->second.endpoint->FellBehind() ? Departure::FellBehind : cause;
+    state.statistics.CountDeparture(counted);
     return state.registry.Remove(entry);
 }

@@ -26,8 +26,8 @@ CommandResult RunTypedCommands(ServerState& state, ConsoleLineReader& commands) 
 }
 
 // Passes at the options' pace until a stop is asked for.
-void RunPasses(ServerState& state, const ServerOptions& options, std::FILE* in) {
-    PassPace pace(state, options.passInterval);
+void RunPasses(ServerState& state, std::FILE* in) {
+    PassPace pace(state, state.options.passInterval);
     // Declared after the pace, so that it stops raising the pace's wake signal first.
     ConsoleLineReader commands;
     const WakeSignal* wake = &pace.Wake();
@@ -44,8 +44,8 @@ void RunPasses(ServerState& state, const ServerOptions& options, std::FILE* in) 
     }
 }
 
-int Serve(ServerState& state, const ServerOptions& options, std::FILE* in) {
-    RunPasses(state, options, in);
+int Serve(ServerState& state, std::FILE* in) {
+    RunPasses(state, in);
     StopServing(state);
     ReportStopped();
     return 0;
@@ -56,10 +56,7 @@ int Serve(ServerState& state, const ServerOptions& options, std::FILE* in) {
 int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, std::FILE* out,
               std::FILE* errors) {
     state.console = out;
-    state.maxPlayers = options.maxPlayers;
-    state.maxPerAddress = options.maxPerAddress;
-    state.fairTurns = options.fairTurns;
-    state.messagesPerPass = options.messagesPerPass;
+    state.options = options;
     // The port as typed or given; the socket uses its low 16 bits.
     std::uint32_t portNumber = options.port;
     if (options.askOperator) {
@@ -67,11 +64,10 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
         if (!answers) {
             return 1;
         }
-        state.displayMessages = answers->displayMessages;
+        state.options.displayMessages = answers->displayMessages;
         portNumber = answers->portNumber;
     } else {
         PrintBanner(out);
-        state.displayMessages = options.displayMessages;
     }
     const auto port = static_cast<std::uint16_t>(portNumber & 0xFFFF);
     const char* bindAddress = options.bindAddress.empty() ? nullptr : options.bindAddress.c_str();
@@ -101,5 +97,5 @@ int RunServer(ServerState& state, const ServerOptions& options, std::FILE* in, s
         ConsolePrint(out, "The system chose port %u.\n",
                      static_cast<unsigned>(state.listener.LocalPort()));
     }
-    return Serve(state, options, in);
+    return Serve(state, in);
 }

@@ -1,14 +1,9 @@
 #include "server/ServerStatistics.h"
 
 #include <algorithm>
-#include <utility>
 
-void ServerStatistics::CountAdmission(PlayerId id, std::string address) {
+void ServerStatistics::CountAdmission() {
     ++admitted;
-    PlayerRecord& record = players[id];
-    record = PlayerRecord{};
-    record.address = std::move(address);
-    record.admittedAt = SteadyClock::now();
 }
 
 void ServerStatistics::CountRefusal(Refusal cause) {
@@ -16,29 +11,20 @@ void ServerStatistics::CountRefusal(Refusal cause) {
     ++refusedBy[static_cast<std::size_t>(cause)];
 }
 
-void ServerStatistics::CountDeparture(PlayerId id, Departure cause) {
-    players.erase(id);
+void ServerStatistics::CountDeparture(Departure cause) {
     ++removedBy[static_cast<std::size_t>(cause)];
     if (cause == Departure::FellBehind) {
         ++removedForFallingBehind;
     }
 }
 
-void ServerStatistics::CountMessageIn(PlayerId from) {
+void ServerStatistics::CountMessageIn() {
     ++messagesIn;
-    const auto record = players.find(from);
-    if (record != players.end()) {
-        ++record->second.messagesIn;
-    }
 }
 
-void ServerStatistics::CountRelayed(PlayerId to, std::size_t bytes) {
+void ServerStatistics::CountRelayed(std::size_t bytes) {
     ++messagesRelayed;
     bytesRelayed += bytes;
-    const auto record = players.find(to);
-    if (record != players.end()) {
-        ++record->second.messagesOut;
-    }
 }
 
 void ServerStatistics::CountPass(SteadyClock::duration took, std::size_t playersNow) {

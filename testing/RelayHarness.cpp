@@ -1,8 +1,8 @@
 #include "testing/RelayHarness.h"
 
-#include "server/Dispatch.h"
 #include "server/Players.h"
 #include "server/ServerPass.h"
+#include "sync/Clock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -21,7 +21,7 @@ constexpr int ADMISSION_TRIES = 1000;
 RelayHarness::RelayHarness(bool displayMessages, MemoryConsole::Kind consoleKind)
     : console(consoleKind) {
     state.console = console.Stream();
-    state.displayMessages = displayMessages;
+    state.options.displayMessages = displayMessages;
     if (state.listener.Open(NS_TCP | NS_SERVER, 0, nullptr) == 0) {
         port = state.listener.LocalPort();
     }
@@ -77,13 +77,23 @@ std::unique_ptr<LoopbackClient> RelayHarness::Join(PlayerId& id) {
 
 NetSocket* RelayHarness::Endpoint(PlayerId id) {
     const auto entry = state.registry.find(id);
-    return entry == state.registry.end() ? nullptr : entry->second.get();
+    return entry == state.registry.end() ? nullptr : entry->second.endpoint.get();
+}
+
+bool RelayHarness::TakeInInput(PlayerId id) {
+    const auto entry = state.registry.find(id);
+    if (entry == state.registry.end()) {
+        return false;
+    }
+    entry->second.endpoint->ReceiveAvailable();
+    state.registry.NoteBufferedInput(entry);
+    return true;
 }
 
 bool RelayHarness::WaitForBuffered(PlayerId id, std::size_t bytes) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     for (;;) {
-        if (!TakeInPlayerInput(state, id)) {
+        if (!TakeInInput(id)) {
             return false;
         }
         if (Endpoint(id)->BufferedBytes() >= bytes) {
@@ -111,7 +121,7 @@ bool RelayHarness::WaitForReport(
     const std::function<bool(const std::vector<ReportedPlayer>&)>& enough) {
     const auto deadline = std::chrono::steady_clock::now() + WAIT_LIMIT;
     std::vector<ReportedPlayer> reported;
-    while (!state.registry.Activity().Reported(reported) || !enough(reported)) {
+    while (!state.registry.Reported(reported) || !enough(reported)) {
         if (std::chrono::steady_clock::now() > deadline) {
             return false;
         }
@@ -143,7 +153,7 @@ bool RelayHarness::GrowTo(std::size_t count) {
         const std::size_t before = state.registry.size();
         for (int attempt = 0; attempt < ADMISSION_TRIES && state.registry.size() == before;
              ++attempt) {
-            AdmitPlayer(state);
+            AdmitPlayer(state, TickCount());
         }
         if (state.registry.size() == before) {
             return false;

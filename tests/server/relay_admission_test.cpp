@@ -1,6 +1,7 @@
 // Admission of players, their departure and the choice of ids.
 
 #include "server/Players.h"
+#include "sync/Clock.h"
 #include "testing/PlatformTraits.h"
 #include "tests/server/JoinedPlayers.h"
 
@@ -159,13 +160,13 @@ TEST(RelayAdmission, ConnectionIsClosedAtOnceWhenEveryIdIsTaken) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (relay.ConsoleCount("Refused a connection") == 0 &&
            std::chrono::steady_clock::now() < deadline) {
-        AdmitPlayer(relay.state);
+        AdmitPlayer(relay.state, TickCount());
     }
     EXPECT_EQ(relay.Console(), "Refused a connection from 127.0.0.1: every player ID is taken.\n");
     EXPECT_TRUE(client.ClosedByPeer());
     EXPECT_EQ(relay.state.registry.size(), std::size_t{LAST_PLAYER_ID} - 1);
     for (const auto& entry : relay.state.registry) {
-        ASSERT_FALSE(entry.second->IsOpen()) << "player " << entry.first;
+        ASSERT_FALSE(entry.second.endpoint->IsOpen()) << "player " << entry.first;
     }
 }
 

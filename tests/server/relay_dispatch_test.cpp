@@ -127,7 +127,7 @@ TEST_F(RelayDispatch, LongestValueIsRelayedAndShownWhole) {
 }
 
 TEST_F(RelayDispatch, NothingIsShownWithDisplayOff) {
-    relay.state.displayMessages = false;
+    relay.state.options.displayMessages = false;
     ASSERT_TRUE(relay.Deliver(Player(3), 3, 7, BROADCAST_ID, "hi"));
     relay.RunPass();
     ASSERT_TRUE(relay.Deliver(Player(3), 3, 7, SERVER_ID, "hi"));

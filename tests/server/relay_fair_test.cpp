@@ -50,7 +50,7 @@ TEST_F(ThreeBroadcasters, ByDefaultTheLowestIdIsRelayedWhileItHasBroadcasts) {
 }
 
 TEST_F(ThreeBroadcasters, FairTurnsRelayEachInTurnAndWrapAroundPastTheHighestId) {
-    relay.state.fairTurns = true;
+    relay.state.options.fairTurns = true;
     ASSERT_NO_FATAL_FAILURE(QueueBroadcasts(3));
     std::string console;
     EXPECT_EQ(ShownSenders(relay, 10, console), (std::vector<int>{2, 3, 4, 2, 3, 4, 2, 3, 4, 0}));
@@ -68,7 +68,7 @@ TEST_F(ThreeBroadcasters, FairTurnsRelayEachInTurnAndWrapAroundPastTheHighestId)
 }
 
 TEST_F(FourBroadcasters, FairTurnsGoOnAfterThePlayerWhoEndedThePassLeaves) {
-    relay.state.fairTurns = true;
+    relay.state.options.fairTurns = true;
     ASSERT_NO_FATAL_FAILURE(QueueBroadcasts(2));
     std::string console;
     EXPECT_EQ(ShownSenders(relay, 2, console), (std::vector<int>{2, 3}));
@@ -82,7 +82,7 @@ TEST_F(FourBroadcasters, FairTurnsGoOnAfterThePlayerWhoEndedThePassLeaves) {
 class DirectedInBothOrders : public JoinedPlayers<4>, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(DirectedInBothOrders, OnePassTakesOneMessageFromEachPlayer) {
-    relay.state.fairTurns = GetParam();
+    relay.state.options.fairTurns = GetParam();
     // A broadcast first, so that a fair walk starts in the middle.
     ASSERT_TRUE(relay.Deliver(Player(3), 3, 1, BROADCAST_ID, "start"));
     relay.RunPass();

@@ -28,7 +28,7 @@ TEST_F(RelayFlood, FloodingPlayerIsHeldToTheReceiveLimitWhileOthersRelay) {
     // Player 5 writes 32 MB of numbered messages to the server as fast as it can; the server
     // shows each one, so the console proves that none is lost or cut. Each of them ends the
     // pass, so the flooder is the last player, and players 2 and 3 talk meanwhile.
-    relay.state.displayMessages = true;
+    relay.state.options.displayMessages = true;
     constexpr std::size_t FLOOD_BYTES = 32u << 20;
     constexpr std::uint32_t FRAMES_PER_WRITE = 64;
     std::atomic<std::size_t> written{0};

@@ -69,24 +69,23 @@ TEST(RelayFrames, GreetingsAreTheIdDigitsAndTheSignedTickCountAndNothingMore) {
     EXPECT_EQ(earlier[0]->ReadFrame(), (Frame{9, 2, "after"}));
 }
 
-std::uint32_t givenTick = 0;
-
-std::uint32_t GivenTick() {
-    return givenTick;
-}
-
 TEST(RelayFrames, GreetingClockIsTheTickCountReadAsSigned32Bits) {
     RelayHarness relay;
     ASSERT_TRUE(relay.Listening());
-    relay.state.tickCount = GivenTick;
     // Past 2^31 ms (24.9 days of uptime) the clock reads as negative, as players expect it.
     const std::pair<std::uint32_t, std::string> cases[] = {
         {0x7FFFFFFFu, "2147483647"}, {0x80000000u, "-2147483648"}, {0xFFFFFFFFu, "-1"}, {0u, "0"}};
     std::vector<std::unique_ptr<LoopbackClient>> clients;
     for (const auto& [tick, text] : cases) {
-        givenTick = tick;
-        clients.push_back(relay.Connect());
-        ASSERT_TRUE(clients.back());
+        clients.push_back(std::make_unique<LoopbackClient>(relay.Port()));
+        ASSERT_TRUE(clients.back()->Connected());
+        // Admission is given the tick itself, as a pass gives it the server's clock.
+        const std::size_t players = relay.state.registry.size();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (relay.state.registry.size() == players &&
+               std::chrono::steady_clock::now() < deadline) {
+            AdmitPlayer(relay.state, tick);
+        }
         ASSERT_TRUE(clients.back()->ReadFrame());
         const auto clock = clients.back()->ReadFrame();
         ASSERT_TRUE(clock);
@@ -105,7 +104,7 @@ TEST(RelayFrames, TargetAboveOneByteReachesItsPlayer) {
     ASSERT_TRUE(far.Connected());
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (relay.Endpoint(513) == nullptr && std::chrono::steady_clock::now() < deadline) {
-        AdmitPlayer(relay.state);
+        AdmitPlayer(relay.state, TickCount());
     }
     ASSERT_NE(relay.Endpoint(513), nullptr);
     EXPECT_EQ(far.ReadGreeting(), 513);

@@ -24,32 +24,37 @@ bool Refused(RelayHarness& relay, const std::string& line) {
            client.ClosedByPeer();
 }
 
-class TwoPlayers : public JoinedPlayers<3> {};
+class TwoPlayers : public JoinedPlayers<3> {
+protected:
+    // The registry's record of player `id`, which must be there.
+    const PlayerRecord& Record(PlayerId id) { return relay.state.registry.find(id)->second; }
+};
 
 TEST_F(TwoPlayers, MaxPlayersRefusesUntilOneLeavesAndEveryAdmissionIsCounted) {
-    relay.state.maxPlayers = 2;
+    relay.state.options.maxPlayers = 2;
     ASSERT_TRUE(Refused(relay, FULL));
     const ServerStatistics& counts = relay.state.statistics;
     EXPECT_EQ(counts.admitted, 2u);
     EXPECT_EQ(counts.refused, 1u);
     EXPECT_EQ(counts.refusedBy[static_cast<int>(Refusal::Full)], 1u);
     EXPECT_EQ(counts.refusedBy[static_cast<int>(Refusal::TooManyFromAddress)], 0u);
-    ASSERT_EQ(counts.players.size(), 2u);
-    EXPECT_EQ(counts.players.at(2).address, "127.0.0.1");
+    ASSERT_EQ(relay.state.registry.size(), 2u);
+    EXPECT_EQ(Record(2).address, "127.0.0.1");
 
     Player(2).Close();
     ASSERT_TRUE(relay.RunPassesUntil([&] { return relay.Endpoint(2) == nullptr; }));
-    EXPECT_EQ(counts.players.count(2), 0u) << "a departed player keeps no record";
+    EXPECT_EQ(relay.state.registry.count(2), 0u) << "a departed player keeps no record";
     EXPECT_EQ(counts.removedForFallingBehind, 0u);
     PlayerId id = 0;
     const auto newcomer = relay.Join(id);
     EXPECT_EQ(id, 2);
     EXPECT_EQ(counts.admitted, 3u);
-    EXPECT_EQ(counts.players.at(2).messagesIn, 0u) << "a reused id starts a fresh record";
+    ASSERT_EQ(relay.state.registry.count(2), 1u);
+    EXPECT_EQ(Record(2).messagesIn, 0u) << "a reused id starts a fresh record";
 }
 
 TEST_F(TwoPlayers, MaxPerAddressCountsThePlayersOfTheAddress) {
-    relay.state.maxPerAddress = 2;
+    relay.state.options.maxPerAddress = 2;
     ASSERT_TRUE(Refused(relay, SAME_ADDRESS));
     EXPECT_EQ(relay.state.statistics.refused, 1u);
     const auto& refusedBy = relay.state.statistics.refusedBy;
@@ -90,10 +95,10 @@ TEST_F(TwoPlayers, MessagesInAndRelayedAreCountedPerPlayer) {
     // The frame to 3 (7 bytes) and the broadcast to 2 (5 bytes); nobody holds id 99.
     EXPECT_EQ(counts.messagesRelayed, 2u);
     EXPECT_EQ(counts.bytesRelayed, 12u);
-    EXPECT_EQ(counts.players.at(2).messagesIn, 1u);
-    EXPECT_EQ(counts.players.at(2).messagesOut, 1u);
-    EXPECT_EQ(counts.players.at(3).messagesIn, 2u);
-    EXPECT_EQ(counts.players.at(3).messagesOut, 1u);
+    EXPECT_EQ(Record(2).messagesIn, 1u);
+    EXPECT_EQ(Record(2).messagesOut, 1u);
+    EXPECT_EQ(Record(3).messagesIn, 2u);
+    EXPECT_EQ(Record(3).messagesOut, 1u);
 }
 
 }  // namespace

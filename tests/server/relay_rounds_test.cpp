@@ -15,7 +15,7 @@ protected:
 
     void SetUp() override {
         JoinedPlayers<5>::SetUp();
-        relay.state.messagesPerPass = 3;
+        relay.state.options.messagesPerPass = 3;
     }
 
     void Queue(PlayerId from, PlayerId to, int count) {
@@ -74,7 +74,7 @@ TEST_F(Rounds, ALeaveMessageInARoundRemovesThePlayerAndNothingAfterItIsRelayed) 
 }
 
 TEST_F(Rounds, FairRoundsStartAfterThePlayerWhoseMessageWasTakenLast) {
-    relay.state.fairTurns = true;
+    relay.state.options.fairTurns = true;
     ASSERT_NO_FATAL_FAILURE(Queue(3, 5, 1));
     relay.RunPass();
     EXPECT_EQ(Player(5).ReadFrame(), (Frame{7, 5, "3#0"}));
@@ -87,7 +87,7 @@ TEST_F(Rounds, FairRoundsStartAfterThePlayerWhoseMessageWasTakenLast) {
     EXPECT_EQ(Player(5).ReadFrame(), (Frame{7, 5, "2#0"}));
     EXPECT_EQ(Player(5).ReadFrame(), (Frame{7, 5, "3#0"}));
     // Now player 3 was last again; without fair turns the rounds would start at player 2.
-    relay.state.fairTurns = false;
+    relay.state.options.fairTurns = false;
     for (PlayerId id = 4; id >= 2; --id) {
         ASSERT_NO_FATAL_FAILURE(Queue(id, 5, 1));
     }

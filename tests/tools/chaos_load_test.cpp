@@ -224,8 +224,8 @@ TEST_F(ChaosLoad, ReaderThatStopsForGoodIsDroppedByTheRelayOnceFloodsFillItsOutp
             tick = 10;
         }
         Step(true);
-        for (const auto& [id, endpoint] : harness.state.registry) {
-            mostKept = std::max(mostKept, endpoint ? endpoint->PendingOutput() : 0);
+        for (const auto& [id, player] : harness.state.registry) {
+            mostKept = std::max(mostKept, player.endpoint->PendingOutput());
         }
     }
     EXPECT_GT(session->Tally().droppedStoppedReaders, 0u);

@@ -2,7 +2,7 @@
 
 #include "net/LocalSocket.h"
 #include "server/CommandResult.h"
-#include "server/ServerStatistics.h"
+#include "server/SteadyClock.h"
 
 #include <chrono>
 #include <memory>

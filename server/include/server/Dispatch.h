@@ -13,8 +13,3 @@
 // when no player has a whole message left, and no message ends them early.
 // `reported` is the pass's readiness report (players the sweep removed may be in it).
 void DispatchMessages(ServerState& state, const std::vector<ReportedPlayer>& reported);
-
-// Takes in what player `id`'s socket holds now, as the dispatch does when it visits a player, and
-// notes a whole message that it completes, so that the next dispatch handles it. False when
-// there is no such player.
-bool TakeInPlayerInput(ServerState& state, PlayerId id);

@@ -2,7 +2,7 @@
 
 #include "net/NetSocket.h"
 #include "server/HttpRequestReader.h"
-#include "server/ServerStatistics.h"
+#include "server/SteadyClock.h"
 
 #include <chrono>
 #include <cstdint>

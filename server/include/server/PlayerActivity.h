@@ -6,6 +6,7 @@
 #include "server/PlayerIdSet.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // A player whose socket reported something.
@@ -17,7 +18,9 @@ struct ReportedPlayer {
 };
 
 // What the passes know about the players from one pass to the next, so that each phase visits
-// only the players that have something to do and a quiet player costs a pass nothing.
+// only the players that have something to do and a quiet player costs a pass nothing. The
+// registry owns it and notes into it what its verbs did to a player's endpoint; everyone else
+// reads it.
 class PlayerActivity {
 public:
     // Watches a newly admitted player's socket.
@@ -34,22 +37,33 @@ public:
     // From now on a player's socket is watched also for room to write while it keeps output, so
     // that a wait on the set ends when the output can leave.
     void WatchRoomForKeptOutput() { watchRoom = true; }
-    // Notes whether the player keeps output, after each send to it and each flush.
-    void NoteKeptOutput(PlayerId id, const NetSocket& endpoint, bool kept);
-
     // The set the players' sockets are watched in. The pace of the passes adds its own sources
     // of work under keys below FIRST_PLAYER_ID, which Reported leaves out.
     ReadinessSet& Readiness() { return readiness; }
 
-    // Players with a whole message in their receive buffer.
-    PlayerIdSet wholeMessage;
-    // Players with output kept because their socket could not take it at once (NoteKeptOutput).
-    PlayerIdSet keptOutput;
-    // Players a send to has failed; the next liveness test removes them.
-    PlayerIdSet failedSend;
+    // Notes whether a whole message waits in the player's receive buffer.
+    void NoteWholeMessage(PlayerId id, bool whole);
+    // Notes what a send or a flush left behind: output kept for later, or a failed connection.
+    void NoteSendOutcome(PlayerId id, const NetSocket& endpoint);
+
+    // The smallest id from `from` on of a player with a whole message buffered, with output
+    // kept, or a send to which has failed (the next liveness test removes it); none if no such.
+    std::optional<PlayerId> NextWithWholeMessage(std::uint32_t from) const;
+    std::optional<PlayerId> NextWithKeptOutput(std::uint32_t from) const;
+    std::optional<PlayerId> NextWithFailedSend(std::uint32_t from) const;
+    bool SendFailed(PlayerId id) const { return failedSend.Contains(id); }
+    bool AnyKeptOutput() const { return !keptOutput.Empty(); }
+    // A player has a whole message left or a failed send to be found: the next pass has work
+    // whatever the sockets report.
+    bool WorkLeft() const { return !wholeMessage.Empty() || !failedSend.Empty(); }
 
 private:
+    void NoteKeptOutput(PlayerId id, const NetSocket& endpoint, bool kept);
+
     ReadinessSet readiness;
+    PlayerIdSet wholeMessage;
+    PlayerIdSet keptOutput;
+    PlayerIdSet failedSend;
     // Players whose socket the readiness set refused; they are reported every time.
     PlayerIdSet unwatched;
     std::vector<ReadyMember> ready;

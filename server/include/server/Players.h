@@ -3,6 +3,7 @@
 #include "server/CommandAnswer.h"
 #include "server/ServerState.h"
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -10,8 +11,8 @@
 inline constexpr std::size_t PLAYER_RECEIVE_LIMIT = 64u * 1024u;
 
 // Accepts at most one waiting connection and admits it with the lowest free id, greeting it
-// with its id and the server clock.
-void AdmitPlayer(ServerState& state);
+// with its id and `tickCount`, the server's millisecond clock.
+void AdmitPlayer(ServerState& state, std::uint32_t tickCount);
 // Removes every player whose connection is gone, testing only those whose socket reports more
 // than input or whose send has failed.
 void SweepPlayers(ServerState& state, const std::vector<ReportedPlayer>& reported);

@@ -1,24 +1,10 @@
 #pragma once
 
-#include "protocol/Frame.h"
+#include "server/SteadyClock.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
-#include <map>
-#include <string>
-
-using SteadyClock = std::chrono::steady_clock;
-
-// What the operator's console tells about one player.
-struct PlayerRecord {
-    std::string address;
-    SteadyClock::time_point admittedAt;
-    std::uint64_t messagesIn = 0;
-    // Relayed messages sent to it; the greeting is not counted.
-    std::uint64_t messagesOut = 0;
-};
 
 // Why a connection was refused.
 enum class Refusal { Full, TooManyFromAddress, NoFreeId };
@@ -32,8 +18,8 @@ inline constexpr std::uint64_t PASS_BUCKET_BOUNDS_US[] = {
     100, 250, 500, 1000, 2500, 5000, 10000, 25000, 50000, 100000, 250000, 500000, 1000000};
 inline constexpr std::size_t PASS_BUCKETS = std::size(PASS_BUCKET_BOUNDS_US) + 1;
 
-// Counts since the start, for the operator's console, and the players' records, which
-// admission also reads to count the players of one address.
+// Counts since the start, for the operator's console and the metrics; what is known about each
+// player is in the registry.
 struct ServerStatistics {
     SteadyClock::time_point startedAt = SteadyClock::now();
     std::uint64_t passes = 0;
@@ -52,12 +38,11 @@ struct ServerStatistics {
     // Frames written or kept for players, one per recipient of a broadcast.
     std::uint64_t messagesRelayed = 0;
     std::uint64_t bytesRelayed = 0;
-    std::map<PlayerId, PlayerRecord> players;
 
-    void CountAdmission(PlayerId id, std::string address);
+    void CountAdmission();
     void CountRefusal(Refusal cause);
-    void CountDeparture(PlayerId id, Departure cause);
-    void CountMessageIn(PlayerId from);
-    void CountRelayed(PlayerId to, std::size_t bytes);
+    void CountDeparture(Departure cause);
+    void CountMessageIn();
+    void CountRelayed(std::size_t bytes);
     void CountPass(SteadyClock::duration took, std::size_t playersNow);
 };

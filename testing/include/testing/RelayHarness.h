@@ -71,6 +71,10 @@ public:
     ServerState state;
 
 private:
+    // Takes in what player `id`'s socket holds now, as the dispatch does when it visits a player,
+    // and notes a whole message that it completes, so that the next dispatch handles it. False
+    // when there is no such player.
+    bool TakeInInput(PlayerId id);
     // Collects the readiness report until `enough` accepts it; false when it does not in time.
     bool WaitForReport(const std::function<bool(const std::vector<ReportedPlayer>&)>& enough);
     MemoryConsole console;

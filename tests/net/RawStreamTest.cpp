@@ -1,6 +1,7 @@
 #include "net/LocalAddresses.h"
 #include "net/RawListener.h"
 #include "net/RawStream.h"
+#include "testing/PlatformTraits.h"
 #include "tests/net/NetTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -71,6 +72,37 @@ TEST(RawStreamTest, ConnectsToAListeningPortWithItsOwnPortAndFailsOnAClosedOne) 
         EXPECT_FALSE(refused.IsOpen());
     }
     EXPECT_NE(refused.WriteSome("x", 1).outcome, StreamOutcome::Moved);
+}
+
+TEST(RawStreamTest, ConnectsToTheIpv6LoopbackOnThePortItIsGiven) {
+    if (!HasIpv6Loopback()) {
+        GTEST_SKIP() << NO_IPV6_LOOPBACK;
+    }
+    NetSocket listener;
+    ASSERT_EQ(listener.Open(NS_TCP | NS_SERVER | NS_IPV6, 0, "::1"), 0) << listener.OpenFailure();
+    RawStream client;
+    ASSERT_TRUE(client.StartConnectIpv6(Ipv6LoopbackAddress(), listener.LocalPort()));
+    ASSERT_EQ(client.AwaitConnect(WAIT_MS), RawStream::Connection::Open);
+    const std::unique_ptr<NetSocket> accepted = AcceptOne(listener);
+    ASSERT_NE(accepted, nullptr);
+    ASSERT_EQ(client.WriteSome("v6", 2).bytes, 2u);
+    ASSERT_TRUE(ReceiveAtLeast(*accepted, 2));
+    EXPECT_EQ(TakeAll(*accepted), "v6");
+}
+
+TEST(RawStreamTest, AListenerKeepsItsPortFromOtherListenersUntilItCloses) {
+    RawListener holder;
+    ASSERT_TRUE(holder.Open(Ipv4AnyAddress(0), 1));
+    const std::uint16_t port = holder.Port();
+    ASSERT_NE(port, 0);
+
+    RawListener other;
+    EXPECT_FALSE(other.Open(Ipv4AnyAddress(port), 1));
+    EXPECT_FALSE(other.Open(Ipv4LoopbackAddress(port), 1));
+    EXPECT_FALSE(other.IsOpen());
+    holder.Close();
+    EXPECT_TRUE(other.Open(Ipv4LoopbackAddress(port), 1));
+    EXPECT_EQ(other.Port(), port);
 }
 
 TEST(RawStreamTest, WritesUntilTheSocketIsFullThenTheOtherEndReadsEveryByteInOrder) {

@@ -40,7 +40,7 @@ struct RawStreamSetup {
 };
 
 // One TCP connection whose socket never waits unless a call says it does: connecting, writing
-// and reading return at once, and the waits are bounded by their caller. It writes exactly the
+// and reading return at once, and each wait lasts as long as its caller says. It writes exactly the
 // bytes it is given and can half-close or reset at will, as the test support and the load
 // tool's misbehaving players need.
 class RawStream {

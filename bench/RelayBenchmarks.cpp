@@ -176,7 +176,7 @@ RelayHarness* RelayWithRawEnds(benchmark::State& state, std::size_t players,
         state.SkipWithError("the players could not be connected");
         return nullptr;
     }
-    ends.emplace(relay->state.listener.LocalPort());
+    ends.emplace(*relay);
     if (ends->Count() != players) {
         state.SkipWithError("the server ends of the connections were not all found");
         return nullptr;

@@ -27,6 +27,14 @@ bool Close(SocketHandle sock);
 void Shutdown(SocketHandle sock);
 
 bool SetNonBlocking(SocketHandle sock);
+// Sends the peer an end of stream and goes on receiving.
+bool ShutdownSending(SocketHandle sock);
+// Makes Close end the connection with a reset instead of an orderly close.
+bool SetResetOnClose(SocketHandle sock);
+// The socket's receive buffer, which sets the window it announces; set before connecting.
+bool SetReceiveBufferSize(SocketHandle sock, int bytes);
+// The most bytes in one outgoing segment; false where the system sets none (Windows).
+bool SetMaxSegmentSize(SocketHandle sock, int bytes);
 // Lets a listener bind its port again at once while old connections linger in TIME_WAIT, and
 // never lets another socket take over a port that one listens on.
 bool SetListenerPortOptions(SocketHandle sock);
@@ -44,12 +52,23 @@ bool Listen(SocketHandle sock, int backlog);
 // Waits until the connection is made or refused.
 bool Connect(SocketHandle sock, const SocketAddress& address);
 bool ConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port);
+// A connect that does not wait, on a non-blocking socket, and its outcome learned later.
+enum class ConnectProgress { Connected, Pending, Failed };
+ConnectProgress StartConnect(SocketHandle sock, const SocketAddress& address);
+ConnectProgress StartConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port);
+// Waits up to `timeoutMilliseconds` (-1: without a limit, 0: only looks) for a started connect
+// to end. Call it only until it reports Connected or Failed: the socket's error is taken once.
+ConnectProgress FinishConnect(SocketHandle sock, int timeoutMilliseconds);
 // Takes one pending connection and the text of its peer's address in the peer's own family
 // (IPv4-mapped peers as IPv4); the new socket is non-blocking and not inherited.
 SocketHandle Accept(SocketHandle listener, std::string& peer);
 
 enum class Readiness { NotReadable, Readable, Failed };
 Readiness PollReadable(SocketHandle sock, int timeoutMilliseconds);
+
+// True when the socket takes bytes now or within the time; a failed connection counts as
+// writable, since the send that follows reports it.
+bool PollWritable(SocketHandle sock, int timeoutMilliseconds);
 
 enum class PeekResult { Data, OrderlyClose, ConnectionGone, OtherError };
 PeekResult PeekOneByte(SocketHandle sock);
@@ -69,6 +88,9 @@ IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool
 // One datagram; one longer than `capacity` is consumed and reported as TooLarge.
 IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, SocketAddress& from,
                          bool wait);
+// ReceiveStream without waiting that leaves the bytes in the socket; unlike PeekOneByte, it
+// shows bytes that came before a reset.
+IoResult PeekStream(SocketHandle sock, void* data, std::size_t capacity);
 bool PendingByteCount(SocketHandle sock, std::uint32_t& count);
 
 // The peer's address as text in its own family (IPv4-mapped peers as IPv4).

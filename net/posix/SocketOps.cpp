@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 static_assert(sizeof(sockaddr_in) == sizeof(SocketAddress));
@@ -133,6 +134,23 @@ bool SetNonBlocking(SocketHandle sock) {
     return flags >= 0 && fcntl(Fd(sock), F_SETFL, flags | O_NONBLOCK) == 0;
 }
 
+bool ShutdownSending(SocketHandle sock) {
+    return shutdown(Fd(sock), SHUT_WR) == 0;
+}
+
+bool SetResetOnClose(SocketHandle sock) {
+    const linger abort{1, 0};
+    return setsockopt(Fd(sock), SOL_SOCKET, SO_LINGER, &abort, sizeof abort) == 0;
+}
+
+bool SetReceiveBufferSize(SocketHandle sock, int bytes) {
+    return SetIntOption(sock, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+bool SetMaxSegmentSize(SocketHandle sock, int bytes) {
+    return SetIntOption(sock, IPPROTO_TCP, TCP_MAXSEG, bytes);
+}
+
 // On Linux SO_REUSEADDR allows a bind beside TIME_WAIT connections only: a port that another
 // socket listens on still fails to bind.
 bool SetListenerPortOptions(SocketHandle sock) {
@@ -205,6 +223,67 @@ bool Connect(SocketHandle sock, const SocketAddress& address) {
 bool ConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
     const sockaddr_in6 platform = ToPlatformIpv6(address, port);
     return ConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+namespace {
+
+ConnectProgress StartConnectTo(SocketHandle sock, const sockaddr* platform, socklen_t length) {
+    if (connect(Fd(sock), platform, length) == 0) {
+        return ConnectProgress::Connected;
+    }
+    // An interrupted connect goes on in the background, as one in progress does.
+    return errno == EINPROGRESS || errno == EINTR ? ConnectProgress::Pending
+                                                  : ConnectProgress::Failed;
+}
+
+// Polls one socket for `events`, going on after a signal with the time that is left; the poll's
+// result, or -1 on a failure.
+int PollWithin(SocketHandle sock, short events, int timeoutMilliseconds) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
+    const KillableWait killable(timeoutMilliseconds != 0);
+    for (;;) {
+        int wait = timeoutMilliseconds;
+        if (timeoutMilliseconds > 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+            wait = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+        pollfd watched{Fd(sock), events, 0};
+        const int result = poll(&watched, 1, wait);
+        if (result >= 0 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+}  // namespace
+
+ConnectProgress StartConnect(SocketHandle sock, const SocketAddress& address) {
+    const sockaddr_in platform = ToPlatform(address);
+    return StartConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+ConnectProgress StartConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
+    const sockaddr_in6 platform = ToPlatformIpv6(address, port);
+    return StartConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+ConnectProgress FinishConnect(SocketHandle sock, int timeoutMilliseconds) {
+    const int result = PollWithin(sock, POLLOUT, timeoutMilliseconds);
+    if (result == 0) {
+        return ConnectProgress::Pending;
+    }
+    int error = 0;
+    socklen_t errorLength = sizeof error;
+    if (result < 0 || getsockopt(Fd(sock), SOL_SOCKET, SO_ERROR, &error, &errorLength) != 0 ||
+        error != 0) {
+        return ConnectProgress::Failed;
+    }
+    return ConnectProgress::Connected;
+}
+
+bool PollWritable(SocketHandle sock, int timeoutMilliseconds) {
+    return PollWithin(sock, POLLOUT, timeoutMilliseconds) > 0;
 }
 
 SocketHandle Accept(SocketHandle listener, std::string& peer) {
@@ -317,6 +396,14 @@ IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, So
         return IoResult{0, IoError::TooLarge};
     }
     return IoResult{static_cast<std::size_t>(result), IoError::None};
+}
+
+IoResult PeekStream(SocketHandle sock, void* data, std::size_t capacity) {
+    ssize_t result;
+    do {
+        result = recv(Fd(sock), data, capacity, MSG_PEEK | MSG_DONTWAIT);
+    } while (result < 0 && errno == EINTR);
+    return Completed(result);
 }
 
 bool PendingByteCount(SocketHandle sock, std::uint32_t& count) {

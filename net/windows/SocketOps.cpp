@@ -177,6 +177,25 @@ bool SetNonBlocking(SocketHandle sock) {
     return ioctlsocket(Native(sock), static_cast<long>(FIONBIO), &nonBlocking) == 0;
 }
 
+bool ShutdownSending(SocketHandle sock) {
+    return shutdown(Native(sock), SD_SEND) == 0;
+}
+
+bool SetResetOnClose(SocketHandle sock) {
+    const linger abort{1, 0};
+    return setsockopt(Native(sock), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&abort),
+                      sizeof abort) == 0;
+}
+
+bool SetReceiveBufferSize(SocketHandle sock, int bytes) {
+    return SetIntOption(sock, SOL_SOCKET, SO_RCVBUF, bytes);
+}
+
+// Winsock lets a program read the segment size but not set it.
+bool SetMaxSegmentSize(SocketHandle, int) {
+    return false;
+}
+
 // On Windows SO_REUSEADDR would let another program bind a port this listener holds, so the
 // listener claims its port exclusively instead.
 bool SetListenerPortOptions(SocketHandle sock) {
@@ -228,6 +247,45 @@ bool ConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port
     const sockaddr_in6 platform = ToPlatformIpv6(address, port);
     return connect(Native(sock), reinterpret_cast<const sockaddr*>(&platform), sizeof platform) ==
            0;
+}
+
+namespace {
+
+ConnectProgress StartConnectTo(SocketHandle sock, const sockaddr* platform, int length) {
+    if (connect(Native(sock), platform, length) == 0) {
+        return ConnectProgress::Connected;
+    }
+    return WSAGetLastError() == WSAEWOULDBLOCK ? ConnectProgress::Pending : ConnectProgress::Failed;
+}
+
+}  // namespace
+
+ConnectProgress StartConnect(SocketHandle sock, const SocketAddress& address) {
+    const sockaddr_in platform = ToPlatform(address);
+    return StartConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+ConnectProgress StartConnectIpv6(SocketHandle sock, const Ipv6Bytes& address, std::uint16_t port) {
+    const sockaddr_in6 platform = ToPlatformIpv6(address, port);
+    return StartConnectTo(sock, reinterpret_cast<const sockaddr*>(&platform), sizeof platform);
+}
+
+ConnectProgress FinishConnect(SocketHandle sock, int timeoutMilliseconds) {
+    WSAPOLLFD watched{Native(sock), POLLWRNORM, 0};
+    const int result = WSAPoll(&watched, 1, timeoutMilliseconds);
+    if (result == 0) {
+        return ConnectProgress::Pending;
+    }
+    // A refused connect shows as an error or a hang-up, not as writable.
+    if (result == SOCKET_ERROR || (watched.revents & (POLLERR | POLLHUP)) != 0) {
+        return ConnectProgress::Failed;
+    }
+    return ConnectProgress::Connected;
+}
+
+bool PollWritable(SocketHandle sock, int timeoutMilliseconds) {
+    WSAPOLLFD watched{Native(sock), POLLWRNORM, 0};
+    return WSAPoll(&watched, 1, timeoutMilliseconds) > 0;
 }
 
 SocketHandle Accept(SocketHandle listener, std::string& peer) {
@@ -317,6 +375,14 @@ IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, So
     }
     from = FromPlatform(sender);
     return IoResult{static_cast<std::size_t>(result), IoError::None};
+}
+
+IoResult PeekStream(SocketHandle sock, void* data, std::size_t capacity) {
+    if (!ReadableNow(sock)) {
+        return IoResult{0, IoError::WouldBlock};
+    }
+    return Completed(
+        recv(Native(sock), static_cast<char*>(data), ClampedLength(capacity), MSG_PEEK));
 }
 
 bool PendingByteCount(SocketHandle sock, std::uint32_t& count) {

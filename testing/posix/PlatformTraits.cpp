@@ -13,6 +13,10 @@ bool ReceiveWindowWidens() {
     return true;
 }
 
+bool ReadsShowResets() {
+    return true;
+}
+
 bool ReadinessTellsOnlyData() {
     return true;
 }

@@ -40,6 +40,10 @@ bool ReceiveWindowWidens() {
     return false;
 }
 
+bool ReadsShowResets() {
+    return false;
+}
+
 bool ReadinessTellsOnlyData() {
     return false;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "net/RawListener.h"
+
 #include <cstdint>
 
 // A listening socket on every local interface, bound to a port the system chose: while it
@@ -7,14 +9,11 @@
 class PortHolder {
 public:
     PortHolder();
-    ~PortHolder();
-    PortHolder(const PortHolder&) = delete;
-    PortHolder& operator=(const PortHolder&) = delete;
 
     // The port held, or 0 when the socket could not be set up.
     std::uint16_t Port() const { return port; }
 
 private:
-    int fd = -1;
+    RawListener listener;
     std::uint16_t port = 0;
 };

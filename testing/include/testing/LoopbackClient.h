@@ -1,5 +1,6 @@
 #pragma once
 
+#include "net/RawStream.h"
 #include "protocol/Frame.h"
 #include "testing/TestFrames.h"
 
@@ -9,8 +10,8 @@
 #include <string_view>
 #include <vector>
 
-// A plain loopback TCP client on the platform's own calls, so that the tests and the fuzzer
-// look at the server from outside, as a real player would. Reads and writes wait only where
+// A plain loopback TCP client on a raw stream, so that the tests and the fuzzer look at the
+// server from outside, as a real player would. Reads and writes wait only where
 // they say so: the reads and waits within their bound, SendBytes and Connect as long as the
 // kernel does.
 class LoopbackClient {
@@ -36,9 +37,9 @@ public:
     bool Connect(std::uint16_t port, Window window = Window::Default);
     // Connects to [::1]:port instead, the same way.
     bool ConnectIpv6(std::uint16_t port);
-    bool Connected() const { return fd >= 0; }
+    bool Connected() const { return stream.IsOpen(); }
     // The client's own port, which names the connection on the server's side.
-    std::uint16_t LocalPort() const { return localPort; }
+    std::uint16_t LocalPort() const { return stream.LocalPort(); }
 
     // Sends every byte, waiting while the socket is full; false when the connection failed.
     bool SendBytes(const void* data, std::size_t length);
@@ -85,6 +86,8 @@ public:
     void EnableNoDelay();
 
 private:
-    int fd = -1;
-    std::uint16_t localPort = 0;
+    // Connects the stream once started; false, with the stream closed, when it did not.
+    bool FinishConnect(bool started);
+
+    RawStream stream;
 };

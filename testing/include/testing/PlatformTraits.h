@@ -13,6 +13,11 @@ bool AcceptTakesResetConnections();
 // keeps the small window, and the peer sends only by zero-window probes.
 bool ReceiveWindowWidens();
 
+// Whether a read on a connection that its peer reset reports the reset. Linux's and Windows'
+// do; under wine, which runs the Windows build's tests, the peer's reset reads as an orderly
+// end of stream and shows only to a write.
+bool ReadsShowResets();
+
 // Whether a readiness collection tells a member that has only data from one whose peer may be
 // gone. Linux's epoll does; on Windows every ready member gets the full liveness test.
 bool ReadinessTellsOnlyData();

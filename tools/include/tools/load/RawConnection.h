@@ -1,20 +1,17 @@
 #pragma once
 
+#include "net/RawStream.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-// A loopback TCP connection on the platform's own calls, for a player that misbehaves on
-// purpose: it writes exactly the bytes it is given, half-closes, resets and stops reading at
-// will. Nothing waits: connecting, writing and reading all return at once.
+// A loopback TCP connection on a raw stream, for a player that misbehaves on purpose: it writes
+// exactly the bytes it is given, half-closes, resets and stops reading at will. Nothing waits:
+// connecting, writing and reading all return at once.
 class RawConnection {
 public:
     enum class Status { Open, Waiting, Ended, Failed };
-
-    RawConnection() = default;
-    ~RawConnection();
-    RawConnection(const RawConnection&) = delete;
-    RawConnection& operator=(const RawConnection&) = delete;
 
     // Starts connecting to 127.0.0.1 `port` with a receive window of about `windowBytes`, so that
     // a reader that stops fills the server's output soon. False when no socket could be made.
@@ -31,11 +28,10 @@ public:
     // Closes with a reset (RST) instead of an orderly close.
     void Reset();
     void Close();
-    bool IsOpen() const { return descriptor >= 0; }
+    bool IsOpen() const { return stream.IsOpen(); }
 
 private:
-    int descriptor = -1;
-    bool connected = false;
+    RawStream stream;
 };
 
 // A loopback TCP port that was free a moment ago, or 0.

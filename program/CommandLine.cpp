@@ -68,6 +68,7 @@ std::string CommandLine::Help() const {
 // turns it into an outcome. CLI11 takes the words from the back of `pending`, so what is left
 // there tells which word it was reading.
 CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
+    SplitEmptyValues(words);
     std::vector<std::string> pending(words.rbegin(), words.rend());
     problem.clear();
     bool missingPositional = false;
@@ -121,6 +122,24 @@ CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
         }
     }
     return CommandLineOutcome::Read;
+}
+
+// "--name=" gives an option an empty value wherever it stands; CLI11 would take the next word
+// as the value instead, so such a word is given as the name and an empty word.
+void CommandLine::SplitEmptyValues(std::vector<std::string>& words) const {
+    for (std::size_t at = 0; at < words.size(); ++at) {
+        const std::string& word = words[at];
+        if (word.size() < 4 || word.compare(0, 2, "--") != 0 || word.back() != '=') {
+            continue;
+        }
+        const std::string name = word.substr(0, word.size() - 1);
+        const CLI::Option* option = app->get_option_no_throw(name);
+        if (option != nullptr && !TakesNoValue(*option)) {
+            words[at] = name;
+            words.insert(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, std::string());
+            ++at;
+        }
+    }
 }
 
 // The options and positionals in the order of the command line, each with its value.

@@ -62,6 +62,9 @@ TEST_F(ReadCommandLine, AnOptionAtTheEndWithoutItsValue) {
     // An empty value after "=" is a value, for the program to refuse.
     ASSERT_EQ(Read({"--fair", "--bind="}), CommandLineOutcome::Read);
     EXPECT_EQ(Flatten(line.Given()), (std::vector<std::string>{"--fair=", "--bind="}));
+    // Before other words too: the next word is not taken as its value.
+    ASSERT_EQ(Read({"--bind=", "--port", "80"}), CommandLineOutcome::Read);
+    EXPECT_EQ(Flatten(line.Given()), (std::vector<std::string>{"--bind=", "--port=80"}));
 }
 
 TEST_F(ReadCommandLine, HelpAndVersionWinOverWhatGoesWrongAfterThem) {

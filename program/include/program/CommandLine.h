@@ -57,6 +57,7 @@ public:
 
 private:
     CommandLineOutcome ReadWords(std::vector<std::string> words);
+    void SplitEmptyValues(std::vector<std::string>& words) const;
     void CollectGiven(std::size_t earlier);
     CommandLineOutcome Refuse(CommandLineOutcome outcome, std::string word);
 

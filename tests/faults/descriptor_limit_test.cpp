@@ -15,6 +15,18 @@ namespace {
 // Soft and hard limit alike, so that the server cannot raise it at start.
 constexpr int DESCRIPTOR_LIMIT = 16;
 
+// Two messages that player `id` sends itself and reads back, the second sent once the first has
+// been relayed: the pass that relays the second began after anything done before this call,
+// and admitted a waiting client if it could, greeting it before the second message came back.
+bool APassHasBegunSince(LoopbackClient& player, std::uint16_t id) {
+    for (const char* value : {"first", "second"}) {
+        if (!player.SendFrame(8, id, value) || player.ReadFrame(5000) != (Frame{8, id, value})) {
+            return false;
+        }
+    }
+    return true;
+}
+
 TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
     if (!ServerProcess::IsNative()) {
         GTEST_SKIP() << NEEDS_NATIVE_SERVER;
@@ -26,14 +38,18 @@ TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
     const std::uint16_t port = server.StartListening(false);
     ASSERT_NE(port, 0);
 
-    // Players are admitted until no descriptor is left; the first client that is not greeted
-    // waits in the listener's queue.
+    // Players are admitted until no descriptor is left; the first client that is not greeted by
+    // a pass that began after it connected waits in the listener's queue.
     std::vector<std::unique_ptr<LoopbackClient>> players;
     std::unique_ptr<LoopbackClient> waiting;
     for (int attempt = 0; attempt < DESCRIPTOR_LIMIT + 4 && !waiting; ++attempt) {
         auto client = std::make_unique<LoopbackClient>(port);
         ASSERT_TRUE(client->Connected());
-        if (client->ReadGreeting(3000) == static_cast<std::uint16_t>(2 + players.size())) {
+        const auto id = static_cast<std::uint16_t>(2 + players.size());
+        if (!players.empty()) {
+            ASSERT_TRUE(APassHasBegunSince(*players.back(), static_cast<std::uint16_t>(id - 1)));
+        }
+        if (client->ReadGreeting(players.empty() ? 5000 : 1000) == id) {
             players.push_back(std::move(client));
         } else {
             waiting = std::move(client);
@@ -67,6 +83,7 @@ TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
     // And the next one waits again.
     LoopbackClient another(port);
     ASSERT_TRUE(another.Connected());
+    ASSERT_TRUE(APassHasBegunSince(*waiting, 2));
     EXPECT_TRUE(another.NothingArrives(1000));
 }
 

@@ -68,6 +68,9 @@ public:
     // `arguments` and `--port P` after its command, for a port P chosen as above.
     std::uint16_t ListenWithPortOption(const std::vector<std::string>& arguments);
 
+    // The command that starts the server: VOR_SERVER_COMMAND split at spaces, or the binary this
+    // build made.
+    static std::vector<std::string> Command();
     // True when the server is the binary this build made, run directly.
     static bool IsNative();
     // True when VOR_SERVER_COMMAND names a Windows program (a word ending in ".exe"), run under

@@ -20,7 +20,8 @@ constexpr int DESCRIPTOR_LIMIT = 16;
 // and admitted a waiting client if it could, greeting it before the second message came back.
 bool APassHasBegunSince(LoopbackClient& player, std::uint16_t id) {
     for (const char* value : {"first", "second"}) {
-        if (!player.SendFrame(8, id, value) || player.ReadFrame(5000) != (Frame{8, id, value})) {
+        if (!player.SendFrame(8, id, value) ||
+            player.ReadFrame(SERVER_WAIT_MS) != (Frame{8, id, value})) {
             return false;
         }
     }
@@ -49,7 +50,7 @@ TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
         if (!players.empty()) {
             ASSERT_TRUE(APassHasBegunSince(*players.back(), static_cast<std::uint16_t>(id - 1)));
         }
-        if (client->ReadGreeting(players.empty() ? 5000 : 1000) == id) {
+        if (client->ReadGreeting(players.empty() ? SERVER_WAIT_MS : 1000) == id) {
             players.push_back(std::move(client));
         } else {
             waiting = std::move(client);
@@ -72,12 +73,12 @@ TEST(DescriptorLimit, ServerWaitsForAFreeDescriptorAndAdmitsAgain) {
 
     // The players already in are still served.
     ASSERT_TRUE(players.back()->SendFrame(3, 2, "full house"));
-    EXPECT_EQ(players.front()->ReadFrame(5000), (Frame{3, 2, "full house"}));
+    EXPECT_EQ(players.front()->ReadFrame(SERVER_WAIT_MS), (Frame{3, 2, "full house"}));
 
     // A descriptor comes free: the waiting client is admitted with the id that was freed.
     players.front()->Close();
     EXPECT_TRUE(server.WaitForOutput("Player 2 left."));
-    EXPECT_EQ(waiting->ReadGreeting(5000), 2);
+    EXPECT_EQ(waiting->ReadGreeting(SERVER_WAIT_MS), 2);
     EXPECT_TRUE(server.WaitForOutputCount("assigned to player ID 2.", 2));
 
     // And the next one waits again.

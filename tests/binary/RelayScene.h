@@ -13,7 +13,7 @@
 
 // Deadline for anything that takes a few server passes. Passes run 100 ms apart; the margin is
 // for a loaded machine and the sanitizer builds.
-inline constexpr int WAIT_MS = 10000;
+inline constexpr int WAIT_MS = SERVER_WAIT_MS;
 // The id the first player gets.
 inline constexpr std::uint16_t FIRST_ID = 2;
 

@@ -20,3 +20,7 @@ std::unique_ptr<ServerProcess> StartOnPort(const std::vector<std::string>& argum
 // greeted as `expectedId` and that the console announces it.
 std::unique_ptr<LoopbackClient> JoinAs(ServerProcess& server, std::uint16_t port,
                                        std::uint16_t expectedId);
+
+// Types `command` on the server's console and returns what it prints from then on, once that
+// holds `lines` line ends or the wait for them has run out.
+std::string AnswerTo(ServerProcess& server, const std::string& command, std::size_t lines);

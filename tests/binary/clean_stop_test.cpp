@@ -1,6 +1,7 @@
 // Stopping the real binary cleanly: by SIGTERM, SIGINT, SIGHUP or the console's quit, with
 // players that are still owed frames, and with a player flooding it while it stops.
 
+#include "testing/Deadline.h"
 #include "testing/LoopbackClient.h"
 #include "tests/binary/ConsoleText.h"
 #include "tests/binary/RelayScene.h"
@@ -33,21 +34,35 @@ constexpr const char* SIGNALS_NEED_NATIVE_SERVER =
 
 class CleanStop : public ::testing::TestWithParam<StopBy> {};
 
-std::string KeptOutputOf(ServerProcess& server, std::uint16_t id) {
+// The line the `players` command shows for player `id`, or "" when none comes in time.
+std::string PlayerLineOf(ServerProcess& server, std::uint16_t id) {
     const std::size_t before = server.Output().size();
     server.WriteInput("players\n");
     const std::string line = "Player " + std::to_string(id) + ":";
-    const auto found = [&] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    for (;;) {
         const std::string output = server.Output();
         const std::size_t at = output.find(line, before);
-        return at != std::string::npos && output.find('\n', at) != std::string::npos;
-    };
-    for (int tries = 0; tries < 100 && !found(); ++tries) {
-        server.WaitForOutputSize(server.Output().size() + 1, 100);
+        const std::size_t end = at == std::string::npos ? at : output.find('\n', at);
+        if (end != std::string::npos) {
+            return output.substr(at, end - at);
+        }
+        if (RemainingMs(deadline) == 0) {
+            return "";
+        }
+        server.WaitForOutputSize(output.size() + 1, RemainingMs(deadline));
     }
-    const std::string output = server.Output();
-    const std::size_t at = output.find(line, before);
-    return at == std::string::npos ? "" : output.substr(at, output.find('\n', at) - at);
+}
+
+// Asks `players` until the line of player `id` matches `pattern`, for as long as a loaded
+// machine may need; the last line seen.
+std::string PlayerLineMatching(ServerProcess& server, std::uint16_t id, const std::regex& pattern) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * WAIT_MS);
+    std::string line = PlayerLineOf(server, id);
+    while (!std::regex_search(line, pattern) && RemainingMs(deadline) > 0) {
+        line = PlayerLineOf(server, id);
+    }
+    return line;
 }
 
 // A receiver that reads nothing until the stop, with a small window so that the server keeps
@@ -76,11 +91,8 @@ void OweFrames(ServerProcess& server, std::uint16_t port, OwedFrames& owed) {
     }
     // Every frame has been relayed once the receiver is counted with all of them.
     const std::string allRelayed = "out " + std::to_string(SENDERS * FRAMES_PER_SENDER) + ",";
-    std::string receiverLine;
-    for (int tries = 0; tries < 100 && receiverLine.find(allRelayed) == std::string::npos;
-         ++tries) {
-        receiverLine = KeptOutputOf(server, RECEIVER_ID);
-    }
+    const std::string receiverLine =
+        PlayerLineMatching(server, RECEIVER_ID, std::regex(allRelayed));
     ASSERT_NE(receiverLine.find(allRelayed), std::string::npos) << receiverLine;
     EXPECT_TRUE(std::regex_search(receiverLine, std::regex("output kept [1-9][0-9]* bytes")))
         << "the test needs output kept for the receiver: " << receiverLine;
@@ -125,9 +137,10 @@ TEST_P(CleanStop, ClientsGetEverythingOwedThenTheEnd) {
         unread.insert(unread.end(), frame.begin(), frame.end());
     }
     std::size_t sentUnread = 0;
-    for (int tries = 0; tries < 100 && sentUnread < unread.size(); ++tries) {
-        const long sent =
-            owed.receiver->SendWithin(unread.data() + sentUnread, unread.size() - sentUnread, 100);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
+    while (sentUnread < unread.size() && RemainingMs(deadline) > 0) {
+        const long sent = owed.receiver->SendWithin(
+            unread.data() + sentUnread, unread.size() - sentUnread, RemainingMs(deadline));
         ASSERT_GE(sent, 0);
         sentUnread += static_cast<std::size_t>(sent);
     }
@@ -217,12 +230,9 @@ TEST(CleanStopFlood, KeepsItsBoundsAndItsTimeWhileAPlayerFloods) {
         }
     });
     // The server is taking the flood in once it counts messages from the flooder.
-    std::string flooderLine;
-    for (int tries = 0; tries < 100 && !std::regex_search(flooderLine, std::regex("in [1-9]"));
-         ++tries) {
-        flooderLine = KeptOutputOf(*server, flooderId);
-    }
-    EXPECT_TRUE(std::regex_search(flooderLine, std::regex("in [1-9]"))) << flooderLine;
+    const std::regex takingIn("in [1-9]");
+    const std::string flooderLine = PlayerLineMatching(*server, flooderId, takingIn);
+    EXPECT_TRUE(std::regex_search(flooderLine, takingIn)) << flooderLine;
 
     const long before = server->ResidentKilobytes();
     if (before <= 0) {

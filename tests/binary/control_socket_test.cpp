@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <random>
 #include <regex>
-#include <sstream>
 #include <thread>
 
 #ifndef VOR_CTL_PATH
@@ -38,11 +37,7 @@ std::vector<std::string> CtlCommand() {
     if (!ServerProcess::IsWindowsProgram()) {
         return {VOR_CTL_PATH};
     }
-    std::vector<std::string> words;
-    std::istringstream text(std::getenv("VOR_SERVER_COMMAND"));
-    for (std::string word; text >> word;) {
-        words.push_back(word);
-    }
+    std::vector<std::string> words = ServerProcess::Command();
     const std::string server = "server/vor-server.exe";
     if (words.back().ends_with(server)) {
         words.back().replace(words.back().size() - server.size(), server.size(),

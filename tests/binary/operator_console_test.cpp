@@ -28,19 +28,8 @@ protected:
         return JoinAs(*server, port, expectedId);
     }
 
-    // Types `command` and returns the console's next `lines` lines.
     std::string Answer(const std::string& command, std::size_t lines) {
-        const std::size_t before = server->Output().size();
-        server->WriteInput(command + "\n");
-        std::size_t newlines = 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-        std::string answer;
-        while (newlines < lines && std::chrono::steady_clock::now() < deadline) {
-            server->WaitForOutputSize(before + answer.size() + 1, 100);
-            answer = server->Output().substr(before);
-            newlines = static_cast<std::size_t>(std::count(answer.begin(), answer.end(), '\n'));
-        }
-        return answer;
+        return AnswerTo(*server, command, lines);
     }
 
     std::unique_ptr<ServerProcess> server;

@@ -30,20 +30,11 @@ protected:
 
     // The pass count of a `stats` answer, or -1 when none came.
     long PassesNow() {
-        const std::size_t before = server->Output().size();
-        server->WriteInput("stats\n");
-        const std::regex passes("Up for [0-9]+ s: ([0-9]+) passes");
+        const std::string answer = AnswerTo(*server, "stats", 1);
         std::smatch match;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(WAIT_MS);
-        while (std::chrono::steady_clock::now() < deadline) {
-            const std::string answer = server->Output().substr(before);
-            if (answer.find('\n') != std::string::npos &&
-                std::regex_search(answer, match, passes)) {
-                return std::stol(match[1].str());
-            }
-            server->WaitForOutputSize(server->Output().size() + 1, 100);
-        }
-        return -1;
+        return std::regex_search(answer, match, std::regex("Up for [0-9]+ s: ([0-9]+) passes"))
+                   ? std::stol(match[1].str())
+                   : -1;
     }
 
     std::unique_ptr<ServerProcess> server;

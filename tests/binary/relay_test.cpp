@@ -22,16 +22,6 @@ std::vector<std::uint8_t> Joined(const std::vector<std::vector<std::uint8_t>>& f
     return bytes;
 }
 
-TEST(Smoke, ClientIsGreetedAndListed) {
-    ServerProcess server;
-    const std::uint16_t port = server.StartListening(false);
-    ASSERT_NE(port, 0);
-    LoopbackClient client(port);
-    ASSERT_TRUE(client.Connected());
-    EXPECT_EQ(client.ReadGreeting(), 2);
-    EXPECT_TRUE(server.WaitForOutput("New connection from 127.0.0.1, assigned to player ID 2."));
-}
-
 TEST_F(Relay, BroadcastReachesEveryOtherPlayerAndIsShown) {
     ASSERT_NO_FATAL_FAILURE(StartWithPlayers(true, 3));
     ASSERT_TRUE(Player(3).SendFrame(7, 0, "hi"));

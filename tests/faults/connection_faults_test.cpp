@@ -18,7 +18,7 @@ protected:
     std::unique_ptr<LoopbackClient> Join(std::uint16_t expectedId) {
         auto client = std::make_unique<LoopbackClient>(port);
         EXPECT_TRUE(client->Connected());
-        EXPECT_EQ(client->ReadGreeting(5000), expectedId);
+        EXPECT_EQ(client->ReadGreeting(SERVER_WAIT_MS), expectedId);
         return client;
     }
 
@@ -38,7 +38,7 @@ TEST_F(ConnectionFaults, ResetInTheMiddleOfAFrameLeavesNothingBehind) {
     // The id is free again, and the new player's stream starts clean.
     auto newcomer = Join(2);
     ASSERT_TRUE(receiver->SendFrame(9, 2, "fresh"));
-    EXPECT_EQ(newcomer->ReadFrame(5000), (Frame{9, 2, "fresh"}));
+    EXPECT_EQ(newcomer->ReadFrame(SERVER_WAIT_MS), (Frame{9, 2, "fresh"}));
     ASSERT_TRUE(newcomer->SendFrame(4, 1, "ok"));
     EXPECT_TRUE(server.WaitForOutput("From \t= 2\nValue \t= ok (2)"));
 }
@@ -48,10 +48,10 @@ TEST_F(ConnectionFaults, HalfClosedPlayerIsServedThenRemoved) {
     auto receiver = Join(3);
     ASSERT_TRUE(sender->SendFrame(7, 3, "last words"));
     sender->ShutdownWrite();
-    EXPECT_EQ(receiver->ReadFrame(5000), (Frame{7, 3, "last words"}));
+    EXPECT_EQ(receiver->ReadFrame(SERVER_WAIT_MS), (Frame{7, 3, "last words"}));
     EXPECT_TRUE(server.WaitForOutput("Player 2 left."));
     // Its side of the connection is closed by the server, not left open.
-    EXPECT_TRUE(sender->ClosedByPeer(5000));
+    EXPECT_TRUE(sender->ClosedByPeer(SERVER_WAIT_MS));
     EXPECT_TRUE(receiver->NothingArrives(300));
 }
 
@@ -79,7 +79,7 @@ TEST_F(ConnectionFaults, ClientThatVanishesBeforeItsGreetingIsRemoved) {
 
     auto survivor = Join(2);
     ASSERT_TRUE(survivor->SendFrame(1, 2, "still here"));
-    EXPECT_EQ(survivor->ReadFrame(5000), (Frame{1, 2, "still here"}));
+    EXPECT_EQ(survivor->ReadFrame(SERVER_WAIT_MS), (Frame{1, 2, "still here"}));
     EXPECT_FALSE(server.WaitForExit(0).has_value());
 }
 

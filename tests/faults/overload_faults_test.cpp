@@ -19,7 +19,7 @@ using Clock = std::chrono::steady_clock;
 std::unique_ptr<LoopbackClient> Join(std::uint16_t port, std::uint16_t expectedId) {
     auto client = std::make_unique<LoopbackClient>(port);
     EXPECT_TRUE(client->Connected());
-    EXPECT_EQ(client->ReadGreeting(5000), expectedId);
+    EXPECT_EQ(client->ReadGreeting(SERVER_WAIT_MS), expectedId);
     return client;
 }
 

@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+// The bound of a wait for the server run from outside: a few of its passes, with the margin of
+// a loaded machine and of a Windows server run under wine.
+inline constexpr int SERVER_WAIT_MS = 10000;
+
 // Why a test that reads the server process's state through Linux's own interfaces (/proc,
 // prlimit) is skipped when the server is not the binary this build made.
 inline constexpr const char* NEEDS_NATIVE_SERVER =
@@ -34,9 +38,10 @@ public:
     // server's next console line then meets a broken pipe.
     void CloseOutput();
     // Waits until the output holds `text`; true when it does.
-    bool WaitForOutput(std::string_view text, int timeoutMs = 5000);
+    bool WaitForOutput(std::string_view text, int timeoutMs = SERVER_WAIT_MS);
     // Waits until `text` occurs `count` times.
-    bool WaitForOutputCount(std::string_view text, std::size_t count, int timeoutMs = 5000);
+    bool WaitForOutputCount(std::string_view text, std::size_t count,
+                            int timeoutMs = SERVER_WAIT_MS);
     // Everything the server has written so far, up to this moment.
     std::string Output();
     // Everything the server has written to its standard error so far.
@@ -45,9 +50,9 @@ public:
     void Signal(int signalNumber);
     // Waits until the output holds at least `size` bytes, then returns all of it; for comparing
     // a whole console transcript byte for byte.
-    std::string WaitForOutputSize(std::size_t size, int timeoutMs = 5000);
+    std::string WaitForOutputSize(std::size_t size, int timeoutMs = SERVER_WAIT_MS);
     // The exit status, or none when the process is still running after the time.
-    std::optional<int> WaitForExit(int timeoutMs = 5000);
+    std::optional<int> WaitForExit(int timeoutMs = SERVER_WAIT_MS);
     ProcessId Pid() const { return pid; }
     // The sockets the running process holds open.
     int OpenSocketCount() const { return ::OpenSocketCount(pid); }
@@ -68,6 +73,9 @@ public:
     // `arguments` and `--port P` after its command, for a port P chosen as above.
     std::uint16_t ListenWithPortOption(const std::vector<std::string>& arguments);
 
+    // The command that starts the server: VOR_SERVER_COMMAND split at spaces, or the binary this
+    // build made.
+    static std::vector<std::string> Command();
     // True when the server is the binary this build made, run directly.
     static bool IsNative();
     // True when VOR_SERVER_COMMAND names a Windows program (a word ending in ".exe"), run under

@@ -1,7 +1,5 @@
-#include "sync/Clock.h"
 #include "sync/Mutex.h"
 #include "sync/Thread.h"
-#include "tests/net/NetTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -73,24 +71,6 @@ TEST(MutexThreadTest, StartRunsTheEntryWithItsParameter) {
     // Join waits for the body, so its effect is visible now.
     EXPECT_EQ(seen.load(), 42);
     EXPECT_FALSE(thread.IsRunning());
-}
-
-TEST(MutexThreadTest, KillTwiceThenDestroyIsSafe) {
-    std::atomic<bool> ran{false};
-    {
-        Thread thread;
-        thread.Start(
-            [](void* p) {
-                static_cast<std::atomic<bool>*>(p)->store(true);
-                SleepMilliseconds(60 * 60 * 1000);
-            },
-            &ran);
-        ASSERT_TRUE(WaitFor([&] { return ran.load(); }));
-        EXPECT_EQ(thread.Kill(), 0);
-        EXPECT_EQ(thread.Kill(), 0);
-        EXPECT_FALSE(thread.IsRunning());
-    }
-    EXPECT_TRUE(ran.load());
 }
 
 TEST(MutexThreadTest, UnlockFailsInAThreadThatDoesNotOwnTheMutex) {

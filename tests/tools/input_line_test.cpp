@@ -20,25 +20,31 @@ void ExpectMalformed(const std::string& line) {
 
 }  // namespace
 
+// Target, id and the rest of the line as the value: one space or more between the fields,
+// `all` and `server` as targets, values from empty up to 255 bytes.
 TEST(InputLine, ReadsTargetIdAndTheRestOfTheLineAsValue) {
-    const Frame frame = SentFrame("4 7 hello there  ");
-    EXPECT_EQ(frame.target, 4);
-    EXPECT_EQ(frame.id, 7);
-    EXPECT_EQ(frame.value, "hello there  ");
-
-    EXPECT_EQ(SentFrame("65535 255 x").target, 65535);
-    EXPECT_EQ(SentFrame("65535 255 x").id, 255);
-    EXPECT_EQ(SentFrame("  3 0 leading spaces").target, 3);
-    EXPECT_EQ(SentFrame("3 1 crlf\r").value, "crlf");
-}
-
-TEST(InputLine, TakesOneSpaceOrMoreBetweenFields) {
-    const Frame frame = SentFrame("4  7   hello  there");
-    EXPECT_EQ(frame.target, 4);
-    EXPECT_EQ(frame.id, 7);
-    EXPECT_EQ(frame.value, "hello  there");
-    EXPECT_EQ(SentFrame("all  7").value, "");
-    EXPECT_EQ(SentFrame("all 7  ").value, "");
+    const std::string longest(255, 'v');
+    const struct {
+        std::string line;
+        Frame frame;
+    } cases[] = {
+        {"4 7 hello there  ", {7, 4, "hello there  "}},
+        {"65535 255 x", {255, 65535, "x"}},
+        {"  3 0 leading spaces", {0, 3, "leading spaces"}},
+        {"3 1 crlf\r", {1, 3, "crlf"}},
+        {"4  7   hello  there", {7, 4, "hello  there"}},
+        {"all  7", {7, BROADCAST_ID, ""}},
+        {"all 7  ", {7, BROADCAST_ID, ""}},
+        {"all 7 hi", {7, BROADCAST_ID, "hi"}},
+        {"server 7 hi", {7, SERVER_ID, "hi"}},
+        {"0 7 hi", {7, BROADCAST_ID, "hi"}},
+        {"4 7", {7, 4, ""}},
+        {"4 7 ", {7, 4, ""}},
+        {"4 7 " + longest, {7, 4, longest}},
+    };
+    for (const auto& [line, frame] : cases) {
+        EXPECT_EQ(SentFrame(line), frame) << line;
+    }
 }
 
 TEST(InputLine, NotesThatMessageId255Leaves) {
@@ -46,19 +52,6 @@ TEST(InputLine, NotesThatMessageId255Leaves) {
     EXPECT_EQ(leaving.action, InputAction::Send);
     EXPECT_NE(leaving.note.find("leave"), std::string::npos) << leaving.note;
     EXPECT_EQ(ParseInputLine("server 254 bye").note, "");
-}
-
-TEST(InputLine, NamesAllAndServerAsTargets) {
-    EXPECT_EQ(SentFrame("all 7 hi").target, BROADCAST_ID);
-    EXPECT_EQ(SentFrame("server 7 hi").target, SERVER_ID);
-    EXPECT_EQ(SentFrame("0 7 hi").target, BROADCAST_ID);
-}
-
-TEST(InputLine, AcceptsEmptyValuesAndValuesUpTo255Bytes) {
-    EXPECT_EQ(SentFrame("4 7").value, "");
-    EXPECT_EQ(SentFrame("4 7 ").value, "");
-    EXPECT_EQ(SentFrame("4 7 " + std::string(255, 'v')).value.size(), 255u);
-    ExpectMalformed("4 7 " + std::string(256, 'v'));
 }
 
 TEST(InputLine, RejectsBadTargetsAndIds) {
@@ -70,6 +63,7 @@ TEST(InputLine, RejectsBadTargetsAndIds) {
     ExpectMalformed("4 256 hi");
     ExpectMalformed("4 x7 hi");
     ExpectMalformed("99999999999999999999999 7 hi");
+    ExpectMalformed("4 7 " + std::string(256, 'v'));
 }
 
 TEST(InputLine, KnowsLeaveHelpAndEmptyLines) {

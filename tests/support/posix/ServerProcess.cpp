@@ -27,20 +27,6 @@ constexpr int STARTUP_MS = 10000;
 constexpr std::string_view LISTENING_LINE = "Done. Created a listing socket at port ";
 constexpr std::string_view REFUSED_LINE = "Failed to create a listening socket at port ";
 
-// VOR_SERVER_COMMAND split at spaces, or the binary this build made.
-std::vector<std::string> ServerCommand() {
-    const char* named = std::getenv("VOR_SERVER_COMMAND");
-    if (named == nullptr || *named == '\0') {
-        return {VOR_SERVER_PATH};
-    }
-    std::vector<std::string> words;
-    std::istringstream text(named);
-    for (std::string word; text >> word;) {
-        words.push_back(word);
-    }
-    return words;
-}
-
 std::size_t CountOf(const std::string& haystack, std::string_view needle) {
     std::size_t count = 0;
     for (std::size_t at = haystack.find(needle); at != std::string::npos;
@@ -55,7 +41,7 @@ std::size_t CountOf(const std::string& haystack, std::string_view needle) {
 ServerProcess::ServerProcess(const std::vector<std::string>& prefix,
                              const std::vector<std::string>& arguments)
     : command(prefix) {
-    const std::vector<std::string> server = ServerCommand();
+    const std::vector<std::string> server = Command();
     command.insert(command.end(), server.begin(), server.end());
     command.insert(command.end(), arguments.begin(), arguments.end());
     Launch();
@@ -283,6 +269,19 @@ std::uint16_t ServerProcess::ChoosePort(
         }
     }
     return 0;
+}
+
+std::vector<std::string> ServerProcess::Command() {
+    const char* named = std::getenv("VOR_SERVER_COMMAND");
+    if (named == nullptr || *named == '\0') {
+        return {VOR_SERVER_PATH};
+    }
+    std::vector<std::string> words;
+    std::istringstream text(named);
+    for (std::string word; text >> word;) {
+        words.push_back(word);
+    }
+    return words;
 }
 
 bool ServerProcess::IsWindowsProgram() {

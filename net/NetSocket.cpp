@@ -28,7 +28,7 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
     }
     flags = newFlags;
     {
-        MutexGuard guard(bufferLock);
+        BufferGuard guard(*this);
         buffer.Clear();
     }
     pending.Clear();

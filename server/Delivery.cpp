@@ -35,23 +35,20 @@ void Relay(ServerState& state, PlayerId to, NetSocket& endpoint, const std::uint
 
 }  // namespace
 
-void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude) {
-    std::uint8_t bytes[MAX_FRAME_SIZE];
-    const std::size_t size = EncodeFrame(frame, bytes);
-    if (size == 0) {
-        return;
-    }
+void SendRelayMessage(ServerState& state, const FrameView& frame, PlayerId exclude) {
+    // The frame leaves as it arrived: its bytes are appended to each receiver's output as they
+    // are.
     if (frame.target == BROADCAST_ID) {
         for (const auto& [playerId, endpoint] : state.registry) {
             if (playerId != exclude && CanReceive(*endpoint)) {
-                Relay(state, playerId, *endpoint, bytes, size);
+                Relay(state, playerId, *endpoint, frame.bytes, frame.Size());
             }
         }
         return;
     }
     const auto entry = state.registry.find(frame.target);
     if (entry != state.registry.end() && CanReceive(*entry->second)) {
-        Relay(state, frame.target, *entry->second, bytes, size);
+        Relay(state, frame.target, *entry->second, frame.bytes, frame.Size());
     }
 }
 

@@ -7,6 +7,7 @@
 #include "server/Players.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -19,17 +20,17 @@ std::uint32_t Member(const PlayerIdSet& set, std::uint32_t from) {
     return id ? *id : NO_PLAYER;
 }
 
-void ShowMessage(ServerState& state, PlayerId sender) {
-    const Frame& message = state.message;
+void ShowMessage(ServerState& state, const FrameView& message, PlayerId sender) {
     // The value is shown as text, up to its first NUL.
+    const std::string_view value = message.Value();
     ConsolePrint(state.console,
                  "Received a message.\n"
                  "ID \t= %i\n"
                  "From \t= %i\n"
                  "Value \t= %s (%i)\n",
                  static_cast<int>(message.id), static_cast<int>(sender),
-                 DisplayableText(message.value.c_str()).c_str(),
-                 static_cast<int>(message.value.size()));
+                 DisplayableText(value.substr(0, value.find('\0'))).c_str(),
+                 static_cast<int>(value.size()));
 }
 
 // Notes whether a whole message waits in the player's buffer.
@@ -68,13 +69,12 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
     if (start != TurnStart::BufferOnly) {
         endpoint.ReceiveAvailable();
     }
-    const bool taken = TakeWholeFrame(endpoint, state.message);
-    NoteWholeMessage(state.registry.Activity(), entry->first, endpoint);
-    if (!taken) {
+    FrameView message;
+    if (!PeekWholeFrame(endpoint, message)) {
+        NoteWholeMessage(state.registry.Activity(), entry->first, endpoint);
         return Turn::Next;
     }
     const PlayerId sender = entry->first;
-    const Frame& message = state.message;
     state.statistics.CountMessageIn(sender);
     if (message.id == MSG_LEAVE) {
         // The player said it is leaving: it is removed at once, and whatever it sent after
@@ -82,16 +82,17 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         RemovePlayer(state, entry, Departure::Left);
         return Turn::Taken;
     }
+    // The message is relayed and shown from where it lies in the buffer, then dropped from it.
     if (message.target != SERVER_ID) {
         SendRelayMessage(state, message, sender);
     }
-    if (message.target == BROADCAST_ID || message.target == SERVER_ID) {
-        if (state.displayMessages) {
-            ShowMessage(state, sender);
-        }
-        return Turn::EndsPass;
+    const bool endsPass = message.target == BROADCAST_ID || message.target == SERVER_ID;
+    if (endsPass && state.displayMessages) {
+        ShowMessage(state, message, sender);
     }
-    return Turn::Taken;
+    endpoint.Discard(static_cast<std::uint32_t>(message.Size()));
+    NoteWholeMessage(state.registry.Activity(), sender, endpoint);
+    return endsPass ? Turn::EndsPass : Turn::Taken;
 }
 
 // How a player's turn starts: `reported` is its report, or null when its socket reported

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 inline constexpr int NS_TCP = 0x01;
@@ -115,9 +116,14 @@ public:
     int Receive(bool wait);
     // Receive without waiting, for a stream endpoint that has no receiver thread, in one receive
     // call of up to the free room instead of asking for the pending count: takes what the socket
-    // holds, up to the receive limit (or RECEIVE_AREA without one). 1 on the same failures as
-    // Receive.
+    // holds, up to the receive limit (or RECEIVE_AREA without one). The bytes go straight into
+    // the buffer's spare room, and only what does not fit there passes through an area on the
+    // stack. 1 on the same failures as Receive.
     int ReceiveAvailable();
+    // The buffered bytes in place, valid until the next receive, read or discard. Empty on an
+    // endpoint with a receiver thread, whose buffer may move at any moment: it copies with
+    // Peek or PeekUpTo instead.
+    std::span<const std::uint8_t> UnreadBytes() const;
     // Takes exactly `n` bytes, or with `n` 0 every buffered byte; all or nothing.
     int Read(void* dst, std::uint32_t n);
     // Copies the first `n` buffered bytes without taking them; all or nothing.
@@ -141,6 +147,19 @@ private:
     // Watches the socket for input.
     friend class ReadinessSet;
 
+    // Holds bufferLock for the life of a scope when a receiver thread shares the buffer. Without
+    // one only the owner's thread uses the buffer, and no lock is taken.
+    class BufferGuard {
+    public:
+        explicit BufferGuard(NetSocket& endpoint);
+        ~BufferGuard();
+        BufferGuard(const BufferGuard&) = delete;
+        BufferGuard& operator=(const BufferGuard&) = delete;
+
+    private:
+        Mutex* held;
+    };
+
     // Open with NS_IPV6: a TCP client of, or a listener on, an IPv6 literal.
     int OpenIpv6(std::uint16_t port, const char* host);
     int ReceiveStream(bool wait);
@@ -155,7 +174,7 @@ private:
     void FailConnection();
     // Notes which call of Open failed and why; returns Open's failure status.
     int FailOpen(const char* call);
-    // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
+    // Writes `senderAddress`; the caller holds a BufferGuard.
     void SetSenderAddress(const SocketAddress& sender);
     // Writes `acceptedPeer`.
     void SetAcceptedPeer(const std::string& peer);

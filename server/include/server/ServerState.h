@@ -13,8 +13,6 @@
 // make their own and drive passes on it.
 struct ServerState {
     bool displayMessages = false;
-    // The message the dispatch phase is handling.
-    Frame message;
     // Declared before the registry, so that the players' endpoints go first at teardown.
     NetSocket listener;
     PlayerRegistry registry;

@@ -8,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -349,4 +351,39 @@ TEST_F(NetSocketReadTest, PeekUpToCopiesWithoutTakingAndDiscardDrops) {
     reader().Discard(100);
     EXPECT_EQ(reader().BufferedBytes(), 0u);
     EXPECT_EQ(reader().PeekUpTo(dst, sizeof dst), 0u);
+}
+
+TEST_F(NetSocketReadTest, ReceiveAvailableFillsTheSpareRoomThenTheStackAreaWithinTheLimit) {
+    // A plain receive leaves the buffer with storage of its own; drained, all of it is spare.
+    Feed("warm");
+    EXPECT_EQ(TakeAll(reader()), "warm");
+    const std::size_t limit = 3000;
+    reader().SetReceiveLimit(limit);
+    // More than the spare room and more than the limit, so that reads are split between the
+    // buffer and the stack area and stop at the limit.
+    const std::vector<std::uint8_t> data = PatternBytes(4 * RECEIVE_CHUNK + 123, 7);
+    ASSERT_EQ(pair.client.Send(data.data(), static_cast<int>(data.size()), 0, nullptr), 0);
+    std::vector<std::uint8_t> received;
+    bool overLimit = false;
+    const bool complete = WaitFor([&] {
+        if (reader().ReceiveAvailable() != 0) {
+            return true;
+        }
+        overLimit = overLimit || reader().BufferedBytes() > limit;
+        const std::span<const std::uint8_t> unread = reader().UnreadBytes();
+        // Taking a part only now and then lets the buffer hold a remainder at its front.
+        if (unread.size() >= limit / 2) {
+            received.insert(received.end(), unread.begin(), unread.end() - 5);
+            reader().Discard(static_cast<std::uint32_t>(unread.size() - 5));
+        }
+        if (received.size() + reader().BufferedBytes() == data.size()) {
+            const std::span<const std::uint8_t> rest = reader().UnreadBytes();
+            received.insert(received.end(), rest.begin(), rest.end());
+            return true;
+        }
+        return false;
+    });
+    ASSERT_TRUE(complete);
+    EXPECT_FALSE(overLimit);
+    EXPECT_TRUE(received == data);
 }

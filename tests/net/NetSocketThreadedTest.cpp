@@ -57,6 +57,15 @@ TEST(NetSocketThreadedTest, ReceiverFillsTheBufferWhileTheOwnerReads) {
     EXPECT_TRUE(received == data);
 }
 
+TEST(NetSocketThreadedTest, TheBufferIsNeverShownInPlaceWhileTheReceiverMayMoveIt) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_THREADED));
+    ASSERT_EQ(pair.accepted->Send("abc", 3, 0, nullptr), 0);
+    ASSERT_TRUE(WaitFor([&] { return pair.client.BufferedBytes() == 3; }));
+    EXPECT_TRUE(pair.client.UnreadBytes().empty());
+    EXPECT_EQ(TakeAll(pair.client), "abc");
+}
+
 TEST(NetSocketThreadedTest, CloseWhileTheReceiverWaitsReturnsPromptly) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_THREADED));

@@ -19,13 +19,6 @@ int NetSocket::Receive(bool wait) {
     return (flags & NS_UDP) ? ReceiveDatagrams(wait) : ReceiveStream(wait);
 }
 
-std::size_t NetSocket::ReceiveRoom(std::size_t largest) const {
-    if (receiveLimit == 0) {
-        return largest;
-    }
-    return buffer.Size() >= receiveLimit ? 0 : std::min(largest, receiveLimit - buffer.Size());
-}
-
 int NetSocket::ReceiveStream(bool wait) {
     // Only the owner's thread reaches here (threaded endpoints return before), so the buffer
     // needs no lock.
@@ -60,7 +53,7 @@ int NetSocket::ReceiveStream(bool wait) {
     return 0;
 }
 
-int NetSocket::ReceiveAvailable() {
+int NetSocket::ReceiveInOneCall() {
     if (!IsOpen() || (flags & (NS_SERVER | NS_UDP | NS_THREADED))) {
         return Receive(false);
     }
@@ -165,7 +158,7 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
         Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
         // Taken before the search: a receiver thread appends its last bytes before it marks the
         // end, so an end seen here means the search sees every byte there will be.
-        const bool ended = !IsOpen() || peerClosed || sendFailed;
+        const bool ended = !IsOpen() || peerClosed || flow.HasFailed();
         {
             BufferGuard guard(*this);
             const std::size_t position = buffer.Find(pattern, length);
@@ -179,7 +172,7 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
                 return 0;
             }
             // A full buffer without the delimiter can never complete.
-            if (receiveLimit != 0 && buffer.Size() >= receiveLimit) {
+            if (flow.InputFull(buffer.Size())) {
                 return 1;
             }
         }

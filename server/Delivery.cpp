@@ -11,7 +11,7 @@ void NoteOutcome(PlayerActivity& activity, PlayerId id, const NetSocket& endpoin
     if (endpoint.HasFailed()) {
         activity.failedSend.Insert(id);
     }
-    activity.NoteKeptOutput(id, endpoint, endpoint.PendingOutput() > 0);
+    activity.NoteKeptOutput(id, endpoint, endpoint.KeptOutput() > 0);
 }
 
 // Adds one frame to a player's output (written at the end of the pass, or at once when the
@@ -20,7 +20,7 @@ int SendTo(ServerState& state, PlayerId to, NetSocket& endpoint, const std::uint
            std::size_t size) {
     const int length = static_cast<int>(size);
     const int result = state.writeEachFrame ? endpoint.Send(bytes, length, 0, nullptr)
-                                            : endpoint.SendLater(bytes, length);
+                                            : endpoint.KeepOutput(bytes, length);
     NoteOutcome(state.registry.Activity(), to, endpoint);
     return result;
 }
@@ -74,6 +74,6 @@ void FlushPlayerOutput(ServerState& state, PlayerId id) {
         state.registry.Activity().keptOutput.Erase(id);
         return;
     }
-    entry->second->FlushPending();
+    entry->second->FlushKeptOutput();
     NoteOutcome(state.registry.Activity(), id, *entry->second);
 }

@@ -67,7 +67,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         return Turn::Next;
     }
     if (start != TurnStart::BufferOnly) {
-        endpoint.ReceiveAvailable();
+        endpoint.ReceiveInOneCall();
     }
     FrameView message;
     if (!PeekWholeFrame(endpoint, message)) {
@@ -179,7 +179,7 @@ bool TakeInPlayerInput(ServerState& state, PlayerId id) {
     if (entry == state.registry.end()) {
         return false;
     }
-    entry->second->ReceiveAvailable();
+    entry->second->ReceiveInOneCall();
     NoteWholeMessage(state.registry.Activity(), id, *entry->second);
     return true;
 }

@@ -50,7 +50,7 @@ std::string MetricsText(const ServerState& state) {
     CommandAnswer out(text);
     std::size_t keptBytes = 0;
     for (const auto& entry : state.registry) {
-        keptBytes += entry.second->PendingOutput();
+        keptBytes += entry.second->KeptOutput();
     }
 
     Gauge(out, "vor_server_players", "Players connected now.",

@@ -42,7 +42,7 @@ void ListPlayers(ServerState& state, CommandAnswer& answer) {
         const auto found = state.statistics.players.find(id);
         const PlayerRecord record =
             found != state.statistics.players.end() ? found->second : PlayerRecord{};
-        const std::size_t kept = endpoint->PendingOutput();
+        const std::size_t kept = endpoint->KeptOutput();
         answer.Print("Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
                      ", out %" PRIu64 ", output kept %zu bytes.\n",
                      static_cast<unsigned>(id), record.address.c_str(),

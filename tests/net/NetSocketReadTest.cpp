@@ -301,7 +301,7 @@ TEST(NetSocketDatagramReadTest, AnEmptyDatagramDoesNotHoldBackLaterOnes) {
     EXPECT_EQ(TakeAll(udp.receiver), "xy");
 }
 
-TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
+TEST_F(NetSocketReadTest, ReceiveInOneCallTakesUpToTheLimitAndLosesNothing) {
     const std::vector<std::uint8_t> data = PatternBytes(200000, 5);
     reader().SetReceiveLimit(64u * 1024u);
     std::thread writer(
@@ -309,7 +309,7 @@ TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
     std::vector<std::uint8_t> received;
     std::uint8_t piece[7000];
     const bool complete = WaitFor([&] {
-        if (reader().ReceiveAvailable() != 0 || reader().BufferedBytes() > 64u * 1024u) {
+        if (reader().ReceiveInOneCall() != 0 || reader().BufferedBytes() > 64u * 1024u) {
             return true;
         }
         const std::uint32_t count = reader().PeekUpTo(piece, sizeof piece);
@@ -323,17 +323,17 @@ TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
     EXPECT_TRUE(received == data);
 }
 
-TEST_F(NetSocketReadTest, ReceiveAvailableStopsAtAFullBufferAndSeesTheEnd) {
+TEST_F(NetSocketReadTest, ReceiveInOneCallStopsAtAFullBufferAndSeesTheEnd) {
     reader().SetReceiveLimit(4);
     ASSERT_EQ(pair.client.Send("abcdef", 6, 0, nullptr), 0);
     ASSERT_TRUE(
-        WaitFor([&] { return reader().ReceiveAvailable() == 0 && reader().BufferedBytes() == 4; }));
-    EXPECT_EQ(reader().ReceiveAvailable(), 0);
+        WaitFor([&] { return reader().ReceiveInOneCall() == 0 && reader().BufferedBytes() == 4; }));
+    EXPECT_EQ(reader().ReceiveInOneCall(), 0);
     EXPECT_EQ(reader().BufferedBytes(), 4u);
     reader().Discard(3);
     pair.client.Close();
     ASSERT_TRUE(
-        WaitFor([&] { return reader().ReceiveAvailable() == 0 && reader().BufferedBytes() == 3; }));
+        WaitFor([&] { return reader().ReceiveInOneCall() == 0 && reader().BufferedBytes() == 3; }));
     EXPECT_EQ(TakeAll(reader()), "def");
     EXPECT_FALSE(reader().IsConnected());
 }
@@ -353,7 +353,7 @@ TEST_F(NetSocketReadTest, PeekUpToCopiesWithoutTakingAndDiscardDrops) {
     EXPECT_EQ(reader().PeekUpTo(dst, sizeof dst), 0u);
 }
 
-TEST_F(NetSocketReadTest, ReceiveAvailableFillsTheSpareRoomThenTheStackAreaWithinTheLimit) {
+TEST_F(NetSocketReadTest, ReceiveInOneCallFillsTheSpareRoomThenTheStackAreaWithinTheLimit) {
     // A plain receive leaves the buffer with storage of its own; drained, all of it is spare.
     Feed("warm");
     EXPECT_EQ(TakeAll(reader()), "warm");
@@ -366,7 +366,7 @@ TEST_F(NetSocketReadTest, ReceiveAvailableFillsTheSpareRoomThenTheStackAreaWithi
     std::vector<std::uint8_t> received;
     bool overLimit = false;
     const bool complete = WaitFor([&] {
-        if (reader().ReceiveAvailable() != 0) {
+        if (reader().ReceiveInOneCall() != 0) {
             return true;
         }
         overLimit = overLimit || reader().BufferedBytes() > limit;

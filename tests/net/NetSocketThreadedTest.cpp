@@ -35,8 +35,8 @@ TEST(NetSocketThreadedTest, ReceiverFillsTheBufferWhileTheOwnerReads) {
             pair.accepted->Send(data.data() + sent, length, 0, nullptr);
         }
         WaitFor([&] {
-            pair.accepted->FlushPending();
-            return pair.accepted->PendingOutput() == 0;
+            pair.accepted->FlushKeptOutput();
+            return pair.accepted->KeptOutput() == 0;
         });
     });
     EXPECT_EQ(pair.client.Receive(false), 0) << "a threaded endpoint takes nothing itself";

@@ -101,7 +101,7 @@ TEST_F(PaceThatWaits, AWaitEndsWhenASocketThatKeptOutputTakesItAgain) {
     Player(3).SetReceiveBufferSize(4096);
     std::uint32_t sent = 0;
     const auto deadline = std::chrono::steady_clock::now() + TEST_TIME_LIMIT;
-    while (relay.Endpoint(3)->PendingOutput() == 0) {
+    while (relay.Endpoint(3)->KeptOutput() == 0) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);
         ASSERT_TRUE(relay.Deliver(Player(2), 2, 1, 3, NumberedValue(sent++)));
         relay.RunPass();

@@ -16,7 +16,7 @@ bool PeekWholeFrame(const NetSocket& endpoint, FrameView& frame);
 // Whether a whole frame is at the front of the endpoint's receive buffer.
 bool WholeFrameBuffered(NetSocket& endpoint);
 
-// Receives what the endpoint has pending without waiting, then takes a whole frame as
+// Receives what the endpoint holds without waiting, then takes a whole frame as
 // TakeWholeFrame does.
 bool TakeFrame(NetSocket& endpoint, Frame& frame);
 

@@ -7,7 +7,7 @@
 
 #include <vector>
 
-void RelayAndWriteAtOnce(ServerState& state, const Frame& frame, PlayerId exclude) {
+void RelayAndWriteAtOnce(ServerState& state, const FrameView& frame, PlayerId exclude) {
     SendRelayMessage(state, frame, exclude);
     FlushPlayerOutput(state);
 }

@@ -8,7 +8,7 @@
 // that the benchmarks can set what one write per pass saves against it.
 
 // Relays `frame` as SendRelayMessage does, then writes it at once.
-void RelayAndWriteAtOnce(ServerState& state, const Frame& frame, PlayerId exclude);
+void RelayAndWriteAtOnce(ServerState& state, const FrameView& frame, PlayerId exclude);
 
 // A pass as ServerPass makes it, but with each reported player's turn taken alone and what it
 // relayed written before the next turn. For passes without a message to everybody or to the

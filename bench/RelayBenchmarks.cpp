@@ -28,6 +28,21 @@ std::size_t ResidentBytes() {
     return static_cast<std::size_t>(ResidentKilobytes(ThisProcess()).value_or(0)) * 1024;
 }
 
+// A frame with a full-length value of `fill` bytes, as its bytes on the wire.
+std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill) {
+    std::uint8_t bytes[MAX_FRAME_SIZE];
+    const std::size_t size =
+        EncodeFrame(Frame{id, target, std::string(MAX_VALUE_LENGTH, fill)}, bytes);
+    return std::vector<std::uint8_t>(bytes, bytes + size);
+}
+
+// The frame that `bytes` hold, shown in place.
+FrameView ViewOf(const std::vector<std::uint8_t>& bytes) {
+    FrameView frame;
+    ViewFrame(bytes.data(), bytes.size(), frame);
+    return frame;
+}
+
 // Building thousands of connections takes far longer than one pass, so the benchmarks for one
 // player count share one relay, built when the count changes. It is warmed up with a few
 // broadcasts, so that the kernel's first sends on new connections (which cost more) fall on no
@@ -43,9 +58,9 @@ RelayHarness* RelayWith(std::size_t players) {
         relay.reset();
         return nullptr;
     }
-    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'w')};
+    const std::vector<std::uint8_t> bytes = FullFrame(7, BROADCAST_ID, 'w');
     for (int round = 0; round < WARM_UP_BROADCASTS; ++round) {
-        SendRelayMessage(relay->state, frame, 0);
+        SendRelayMessage(relay->state, ViewOf(bytes), 0);
         FlushPlayerOutput(relay->state);
         relay->DrainGrownClients();
     }
@@ -133,7 +148,7 @@ void TimeWithDrains(benchmark::State& state, std::size_t players,
 }
 
 // Relays `frame` and, when each frame is written at once, writes it.
-void RelayOne(ServerState& server, const Frame& frame, Writes writes) {
+void RelayOne(ServerState& server, const FrameView& frame, Writes writes) {
     if (writes == Writes::EachFrame) {
         RelayAndWriteAtOnce(server, frame, 0);
     } else {
@@ -154,17 +169,10 @@ void TimeRelayAndWrites(benchmark::State& state, std::size_t players,
 
 // One 255-byte broadcast sent to every player and written to each.
 void BroadcastFanOut(benchmark::State& state, std::size_t players, Writes writes) {
-    const Frame frame{7, BROADCAST_ID, std::string(MAX_VALUE_LENGTH, 'b')};
+    const std::vector<std::uint8_t> bytes = FullFrame(7, BROADCAST_ID, 'b');
+    const FrameView frame = ViewOf(bytes);
     TimeRelayAndWrites(state, players,
                        [&](ServerState& server) { RelayOne(server, frame, writes); });
-}
-
-// A frame with a full-length value of `fill` bytes, as its bytes on the wire.
-std::vector<std::uint8_t> FullFrame(std::uint8_t id, PlayerId target, char fill) {
-    std::uint8_t bytes[MAX_FRAME_SIZE];
-    const std::size_t size =
-        EncodeFrame(Frame{id, target, std::string(MAX_VALUE_LENGTH, fill)}, bytes);
-    return std::vector<std::uint8_t>(bytes, bytes + size);
 }
 
 // The relay for `players` players, with the server ends of its connections placed in `ends`;
@@ -289,7 +297,8 @@ void RawReadFloor(benchmark::State& state, std::size_t players) {
 // The writing half of FanIn, without the reads: `players` frames relayed to player 2, then the
 // writes that end the pass.
 void FanInWrites(benchmark::State& state, std::size_t players, Writes writes) {
-    const Frame frame{9, FIRST_PLAYER_ID, std::string(MAX_VALUE_LENGTH, 'h')};
+    const std::vector<std::uint8_t> bytes = FullFrame(9, FIRST_PLAYER_ID, 'h');
+    const FrameView frame = ViewOf(bytes);
     TimeRelayAndWrites(state, players, [&](ServerState& server) {
         for (std::size_t sender = 0; sender < players; ++sender) {
             RelayOne(server, frame, writes);

@@ -316,7 +316,7 @@ void ScriptCheck::CheckServer() {
 void ScriptCheck::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& endpoint) {
     ClientSlot& client = clients[slot];
     const ServerSide side = view.SteadyLook(relay.Port(), client.port);
-    const std::size_t kept = endpoint.PendingOutput();
+    const std::size_t kept = endpoint.KeptOutput();
     const std::size_t owed = model.Slot(slot).owed;
     if (client.clockDigits == 0) {
         const std::uint64_t digits = side.written + kept - owed;
@@ -342,7 +342,7 @@ void ScriptCheck::CheckOutput(PlayerId id, std::size_t slot, const NetSocket& en
 
 bool ScriptCheck::KeepsOutput() const {
     for (const auto& [id, player] : relay.state.registry) {
-        if (player.endpoint->PendingOutput() > 0) {
+        if (player.endpoint->KeptOutput() > 0) {
             return true;
         }
     }

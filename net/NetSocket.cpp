@@ -28,13 +28,11 @@ int NetSocket::Open(int newFlags, std::uint16_t port, const char* host) {
     }
     flags = newFlags;
     {
-        MutexGuard guard(bufferLock);
+        BufferGuard guard(*this);
         buffer.Clear();
     }
-    pending.Clear();
+    flow.Restart();
     acceptedPeer[0] = '\0';
-    sendFailed = false;
-    fellBehind = false;
     peerClosed = false;
 
     openFailure.clear();
@@ -146,12 +144,12 @@ int NetSocket::Close() {
     if (flags & NS_MULTICAST) {
         LeaveMulticastGroup(sock, membershipGroup, membershipInterface);
     }
-    FlushPending();
+    FlushKeptOutput();
     if (!sockets::Close(sock)) {
         return 1;
     }
     sock = INVALID_SOCKET_HANDLE;
-    pending.Clear();
+    flow.DropKeptOutput();
     return 0;
 }
 
@@ -162,7 +160,7 @@ bool NetSocket::IsConnected() {
     if (flags & (NS_SERVER | NS_UDP)) {
         return true;
     }
-    if (sendFailed) {
+    if (flow.HasFailed()) {
         return false;
     }
     return !IsDisconnected();

@@ -66,7 +66,7 @@ std::string NetSocket::AddressText(const SocketAddress& address) {
 
 std::string NetSocket::PeerAddress() {
     if (flags & NS_UDP) {
-        MutexGuard guard(bufferLock);
+        BufferGuard guard(*this);
         return std::string(senderAddress);
     }
     std::string peer;

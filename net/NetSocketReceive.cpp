@@ -19,13 +19,6 @@ int NetSocket::Receive(bool wait) {
     return (flags & NS_UDP) ? ReceiveDatagrams(wait) : ReceiveStream(wait);
 }
 
-std::size_t NetSocket::ReceiveRoom(std::size_t largest) const {
-    if (receiveLimit == 0) {
-        return largest;
-    }
-    return buffer.Size() >= receiveLimit ? 0 : std::min(largest, receiveLimit - buffer.Size());
-}
-
 int NetSocket::ReceiveStream(bool wait) {
     // Only the owner's thread reaches here (threaded endpoints return before), so the buffer
     // needs no lock.
@@ -60,7 +53,7 @@ int NetSocket::ReceiveStream(bool wait) {
     return 0;
 }
 
-int NetSocket::ReceiveAvailable() {
+int NetSocket::ReceiveInOneCall() {
     if (!IsOpen() || (flags & (NS_SERVER | NS_UDP | NS_THREADED))) {
         return Receive(false);
     }
@@ -68,10 +61,12 @@ int NetSocket::ReceiveAvailable() {
     if (room == 0) {
         return 0;
     }
-    // Read into an area of its own, so that the buffer grows only by what arrived and an idle
-    // endpoint holds no room for a read.
+    // The buffer's spare room first; the stack area takes only the rest, so that the buffer
+    // grows only by what arrived and an idle endpoint holds no room for a read.
+    const std::size_t direct = std::min(room, buffer.SpareRoomSize());
     std::uint8_t area[RECEIVE_AREA];
-    const IoResult result = sockets::ReceiveStream(sock, area, room, false);
+    const IoResult result =
+        ReceiveStreamInTwo(sock, buffer.SpareRoom(), direct, area, room - direct);
     if (result.error == IoError::WouldBlock) {
         return 0;
     }
@@ -81,8 +76,17 @@ int NetSocket::ReceiveAvailable() {
     if (result.bytes == 0) {
         peerClosed = true;
     }
-    buffer.Append(area, result.bytes);
+    const std::size_t inPlace = std::min(result.bytes, direct);
+    buffer.Commit(inPlace);
+    buffer.Append(area, result.bytes - inPlace);
     return 0;
+}
+
+std::span<const std::uint8_t> NetSocket::UnreadBytes() const {
+    if (flags & NS_THREADED) {
+        return {};
+    }
+    return {buffer.Data(), buffer.Size()};
 }
 
 int NetSocket::ReceiveDatagrams(bool wait) {
@@ -98,7 +102,7 @@ int NetSocket::ReceiveDatagrams(bool wait) {
         if (result.error != IoError::None) {
             return 1;
         }
-        MutexGuard guard(bufferLock);
+        BufferGuard guard(*this);
         buffer.Commit(result.bytes);
         SetSenderAddress(from);
     }
@@ -107,7 +111,7 @@ int NetSocket::ReceiveDatagrams(bool wait) {
 
 int NetSocket::Read(void* dst, std::uint32_t n) {
     Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
-    MutexGuard guard(bufferLock);
+    BufferGuard guard(*this);
     const std::size_t count = n == 0 ? buffer.Size() : n;
     if (buffer.Size() < count) {
         return 1;
@@ -120,7 +124,7 @@ int NetSocket::Read(void* dst, std::uint32_t n) {
 }
 
 int NetSocket::Peek(void* dst, std::uint32_t n) {
-    MutexGuard guard(bufferLock);
+    BufferGuard guard(*this);
     if (buffer.Size() < n) {
         return 1;
     }
@@ -131,7 +135,7 @@ int NetSocket::Peek(void* dst, std::uint32_t n) {
 }
 
 std::uint32_t NetSocket::PeekUpTo(void* dst, std::uint32_t capacity) {
-    MutexGuard guard(bufferLock);
+    BufferGuard guard(*this);
     const auto count = static_cast<std::uint32_t>(std::min<std::size_t>(capacity, buffer.Size()));
     if (count > 0) {
         std::memcpy(dst, buffer.Data(), count);
@@ -140,7 +144,7 @@ std::uint32_t NetSocket::PeekUpTo(void* dst, std::uint32_t capacity) {
 }
 
 void NetSocket::Discard(std::uint32_t n) {
-    MutexGuard guard(bufferLock);
+    BufferGuard guard(*this);
     buffer.Consume(n);
 }
 
@@ -154,9 +158,9 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
         Receive((flags & NS_BLOCKING) && BufferedBytes() == 0);
         // Taken before the search: a receiver thread appends its last bytes before it marks the
         // end, so an end seen here means the search sees every byte there will be.
-        const bool ended = !IsOpen() || peerClosed || sendFailed;
+        const bool ended = !IsOpen() || peerClosed || flow.HasFailed();
         {
-            MutexGuard guard(bufferLock);
+            BufferGuard guard(*this);
             const std::size_t position = buffer.Find(pattern, length);
             if (position < buffer.Size() || length == 0) {
                 if (position >= capacity) {
@@ -168,7 +172,7 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
                 return 0;
             }
             // A full buffer without the delimiter can never complete.
-            if (receiveLimit != 0 && buffer.Size() >= receiveLimit) {
+            if (flow.InputFull(buffer.Size())) {
                 return 1;
             }
         }
@@ -185,8 +189,21 @@ int NetSocket::ReadUntil(char* dst, std::size_t capacity, const char* delimiter)
     }
 }
 
+NetSocket::BufferGuard::BufferGuard(NetSocket& endpoint)
+    : held((endpoint.flags & NS_THREADED) ? &endpoint.bufferLock : nullptr) {
+    if (held != nullptr) {
+        held->Lock();
+    }
+}
+
+NetSocket::BufferGuard::~BufferGuard() {
+    if (held != nullptr) {
+        held->Unlock();
+    }
+}
+
 std::uint32_t NetSocket::BufferedBytes() {
-    MutexGuard guard(bufferLock);
+    BufferGuard guard(*this);
     return static_cast<std::uint32_t>(buffer.Size());
 }
 

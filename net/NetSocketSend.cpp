@@ -16,13 +16,13 @@ int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* h
         return SendDatagram(sock, data, length, MakeAddress(host, port)).error == IoError::None ? 0
                                                                                                 : 1;
     }
-    if (sendFailed || FlushPending() != 0) {
+    if (flow.HasFailed() || FlushKeptOutput() != 0) {
         return 1;
     }
     const auto* bytes = static_cast<const std::uint8_t*>(data);
     std::size_t written = 0;
     // Only write directly when nothing is kept, so that bytes reach the wire in order.
-    if (pending.Empty() && !WriteSome(bytes, length, written)) {
+    if (flow.KeptOutput().Empty() && !WriteSome(bytes, length, written)) {
         FailConnection();
         return 1;
     }
@@ -30,25 +30,24 @@ int NetSocket::Send(const void* data, int len, std::uint16_t port, const char* h
     return rest == 0 ? 0 : Keep(bytes + written, rest);
 }
 
-int NetSocket::SendLater(const void* data, int len) {
-    if (!IsOpen() || (flags & (NS_SERVER | NS_UDP)) || len < 0 || sendFailed) {
+int NetSocket::KeepOutput(const void* data, int len) {
+    if (!IsOpen() || (flags & (NS_SERVER | NS_UDP)) || len < 0 || flow.HasFailed()) {
         return 1;
     }
     const auto length = static_cast<std::size_t>(len);
     // Only what the socket cannot take counts against the limit.
-    if (pending.Size() + length > SEND_PENDING_LIMIT && FlushPending() != 0) {
+    if (flow.WouldPassLimit(length) && FlushKeptOutput() != 0) {
         return 1;
     }
     return Keep(data, length);
 }
 
 int NetSocket::Keep(const void* data, std::size_t length) {
-    if (pending.Size() + length > SEND_PENDING_LIMIT) {
-        fellBehind = true;
-        FailConnection();
+    if (!flow.KeepOutput(data, length)) {
+        // The flow has failed the connection as fallen behind; the peer is shown the end.
+        Shutdown(sock);
         return 1;
     }
-    pending.Append(data, length);
     return 0;
 }
 
@@ -59,16 +58,17 @@ void NetSocket::SendDelimited(const void* data, int len, const char* delimiter, 
     Send(delimiter, static_cast<int>(std::strlen(delimiter)), port, host);
 }
 
-int NetSocket::FlushPending() {
-    if (sendFailed) {
+int NetSocket::FlushKeptOutput() {
+    if (flow.HasFailed()) {
         return 1;
     }
-    if (pending.Empty() || !IsOpen()) {
+    const ByteBuffer& kept = flow.KeptOutput();
+    if (kept.Empty() || !IsOpen()) {
         return 0;
     }
     std::size_t written = 0;
-    const bool ok = WriteSome(pending.Data(), pending.Size(), written);
-    pending.Consume(written);
+    const bool ok = WriteSome(kept.Data(), kept.Size(), written);
+    flow.Written(written);
     if (!ok) {
         FailConnection();
         return 1;
@@ -80,8 +80,7 @@ bool NetSocket::WriteSome(const std::uint8_t* data, std::size_t length, std::siz
     written = 0;
     while (written < length) {
         const std::size_t rest = length - written;
-        const IoResult result =
-            SendSome(sock, data + written, writeLimit == 0 ? rest : std::min(rest, writeLimit));
+        const IoResult result = SendSome(sock, data + written, flow.NextWrite(rest));
         if (result.error == IoError::WouldBlock) {
             return true;
         }
@@ -96,7 +95,6 @@ bool NetSocket::WriteSome(const std::uint8_t* data, std::size_t length, std::siz
 void NetSocket::FailConnection() {
     // The connection can no longer carry whole frames in order: shut it down so the peer sees
     // the end, and report it as gone from now on.
-    sendFailed = true;
-    pending.Clear();
+    flow.Fail();
     Shutdown(sock);
 }

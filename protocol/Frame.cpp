@@ -21,14 +21,25 @@ std::size_t EncodeFrame(const Frame& frame, std::uint8_t (&bytes)[MAX_FRAME_SIZE
 }
 
 std::size_t DecodeFrame(const std::uint8_t* bytes, std::size_t size, Frame& frame) {
+    FrameView view;
+    const std::size_t frameSize = ViewFrame(bytes, size, view);
+    if (frameSize > 0) {
+        frame.id = view.id;
+        frame.target = view.target;
+        frame.value.assign(view.Value());
+    }
+    return frameSize;
+}
+
+std::size_t ViewFrame(const std::uint8_t* bytes, std::size_t size, FrameView& frame) {
     if (size < FRAME_HEADER_SIZE || size < FRAME_HEADER_SIZE + bytes[3]) {
         return 0;
     }
-    const std::size_t length = bytes[3];
     frame.id = bytes[0];
     frame.target = static_cast<PlayerId>(bytes[1] | (bytes[2] << 8));
-    frame.value.assign(reinterpret_cast<const char*>(bytes + FRAME_HEADER_SIZE), length);
-    return FRAME_HEADER_SIZE + length;
+    frame.length = bytes[3];
+    frame.bytes = bytes;
+    return frame.Size();
 }
 
 std::string DescribeFrame(const Frame& frame) {

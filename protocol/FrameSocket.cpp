@@ -12,6 +12,11 @@ bool TakeWholeFrame(NetSocket& endpoint, Frame& frame) {
     return true;
 }
 
+bool PeekWholeFrame(const NetSocket& endpoint, FrameView& frame) {
+    const std::span<const std::uint8_t> unread = endpoint.UnreadBytes();
+    return ViewFrame(unread.data(), unread.size(), frame) != 0;
+}
+
 bool WholeFrameBuffered(NetSocket& endpoint) {
     std::uint8_t header[FRAME_HEADER_SIZE];
     return endpoint.Peek(header, FRAME_HEADER_SIZE) == 0 &&

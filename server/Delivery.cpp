@@ -9,7 +9,7 @@ bool CanReceive(const NetSocket& endpoint) {
 // Adds one relayed frame to a player's output and counts it when it was taken.
 void Relay(ServerState& state, PlayerRegistry::const_iterator to, const std::uint8_t* bytes,
            std::size_t size) {
-    if (state.registry.SendLater(to, bytes, size) == 0) {
+    if (state.registry.KeepOutput(to, bytes, size) == 0) {
         state.statistics.CountRelayed(size);
         state.registry.CountMessageOut(to);
     }
@@ -17,24 +17,21 @@ void Relay(ServerState& state, PlayerRegistry::const_iterator to, const std::uin
 
 }  // namespace
 
-void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude) {
-    std::uint8_t bytes[MAX_FRAME_SIZE];
-    const std::size_t size = EncodeFrame(frame, bytes);
-    if (size == 0) {
-        return;
-    }
+void SendRelayMessage(ServerState& state, const FrameView& frame, PlayerId exclude) {
+    // The frame leaves as it arrived: its bytes are appended to each receiver's output as they
+    // are.
     PlayerRegistry& registry = state.registry;
     if (frame.target == BROADCAST_ID) {
         for (auto entry = registry.begin(); entry != registry.end(); ++entry) {
             if (entry->first != exclude && CanReceive(*entry->second.endpoint)) {
-                Relay(state, entry, bytes, size);
+                Relay(state, entry, frame.bytes, frame.Size());
             }
         }
         return;
     }
     const auto entry = registry.find(frame.target);
     if (entry != registry.end() && CanReceive(*entry->second.endpoint)) {
-        Relay(state, entry, bytes, size);
+        Relay(state, entry, frame.bytes, frame.Size());
     }
 }
 
@@ -43,7 +40,7 @@ void SendGreeting(ServerState& state, PlayerId id, const char* text) {
     const std::size_t size = EncodeFrame(Frame{MSG_WELCOME, id, text}, bytes);
     const auto entry = state.registry.find(id);
     if (entry != state.registry.end() && CanReceive(*entry->second.endpoint)) {
-        state.registry.SendLater(entry, bytes, size);
+        state.registry.KeepOutput(entry, bytes, size);
     }
 }
 

@@ -7,6 +7,7 @@
 #include "server/Players.h"
 
 #include <algorithm>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -18,17 +19,17 @@ std::uint32_t OrNoPlayer(std::optional<PlayerId> id) {
     return id ? *id : NO_PLAYER;
 }
 
-void ShowMessage(ServerState& state, PlayerId sender) {
-    const Frame& message = state.message;
+void ShowMessage(ServerState& state, const FrameView& message, PlayerId sender) {
     // The value is shown as text, up to its first NUL.
+    const std::string_view value = message.Value();
     ConsolePrint(state.console,
                  "Received a message.\n"
                  "ID \t= %i\n"
                  "From \t= %i\n"
                  "Value \t= %s (%i)\n",
                  static_cast<int>(message.id), static_cast<int>(sender),
-                 DisplayableText(message.value.c_str()).c_str(),
-                 static_cast<int>(message.value.size()));
+                 DisplayableText(value.substr(0, value.find('\0'))).c_str(),
+                 static_cast<int>(value.size()));
 }
 
 // What a turn came to: no message, a message that leaves the pass going, or one to everybody or
@@ -56,15 +57,14 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         return Turn::Next;
     }
     if (start != TurnStart::BufferOnly) {
-        endpoint.ReceiveAvailable();
+        endpoint.ReceiveInOneCall();
     }
-    const bool taken = TakeWholeFrame(endpoint, state.message);
-    state.registry.NoteBufferedInput(entry);
-    if (!taken) {
+    FrameView message;
+    if (!PeekWholeFrame(endpoint, message)) {
+        state.registry.NoteBufferedInput(entry);
         return Turn::Next;
     }
     const PlayerId sender = entry->first;
-    const Frame& message = state.message;
     state.statistics.CountMessageIn();
     state.registry.CountMessageIn(entry);
     if (message.id == MSG_LEAVE) {
@@ -73,16 +73,17 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         RemovePlayer(state, entry, Departure::Left);
         return Turn::Taken;
     }
+    // The message is relayed and shown from where it lies in the buffer, then dropped from it.
     if (message.target != SERVER_ID) {
         SendRelayMessage(state, message, sender);
     }
-    if (message.target == BROADCAST_ID || message.target == SERVER_ID) {
-        if (state.options.displayMessages) {
-            ShowMessage(state, sender);
-        }
-        return Turn::EndsPass;
+    const bool endsPass = message.target == BROADCAST_ID || message.target == SERVER_ID;
+    if (endsPass && state.options.displayMessages) {
+        ShowMessage(state, message, sender);
     }
-    return Turn::Taken;
+    endpoint.Discard(static_cast<std::uint32_t>(message.Size()));
+    state.registry.NoteBufferedInput(entry);
+    return endsPass ? Turn::EndsPass : Turn::Taken;
 }
 
 // How a player's turn starts: `reported` is its report, or null when its socket reported

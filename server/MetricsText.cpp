@@ -50,7 +50,7 @@ std::string MetricsText(const ServerState& state) {
     CommandAnswer out(text);
     std::size_t keptBytes = 0;
     for (const auto& entry : state.registry) {
-        keptBytes += entry.second.endpoint->PendingOutput();
+        keptBytes += entry.second.endpoint->KeptOutput();
     }
 
     Gauge(out, "vor_server_players", "Players connected now.",

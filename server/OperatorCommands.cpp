@@ -39,7 +39,7 @@ void ListPlayers(ServerState& state, CommandAnswer& answer) {
         return;
     }
     for (const auto& [id, record] : state.registry) {
-        const std::size_t kept = record.endpoint->PendingOutput();
+        const std::size_t kept = record.endpoint->KeptOutput();
         answer.Print("Player %u: %s, connected for %" PRIu64 " s, messages in %" PRIu64
                      ", out %" PRIu64 ", output kept %zu bytes.\n",
                      static_cast<unsigned>(id), record.address.c_str(),

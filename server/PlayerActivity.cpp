@@ -52,7 +52,7 @@ void PlayerActivity::NoteSendOutcome(PlayerId id, const NetSocket& endpoint) {
     if (endpoint.HasFailed()) {
         failedSend.Insert(id);
     }
-    NoteKeptOutput(id, endpoint, endpoint.PendingOutput() > 0);
+    NoteKeptOutput(id, endpoint, endpoint.KeptOutput() > 0);
 }
 
 std::optional<PlayerId> PlayerActivity::NextWithWholeMessage(std::uint32_t from) const {

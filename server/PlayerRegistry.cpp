@@ -44,16 +44,16 @@ void PlayerRegistry::NoteBufferedInput(const_iterator entry) {
     activity.NoteWholeMessage(entry->first, WholeFrameBuffered(*entry->second.endpoint));
 }
 
-int PlayerRegistry::SendLater(const_iterator entry, const std::uint8_t* bytes, std::size_t size) {
+int PlayerRegistry::KeepOutput(const_iterator entry, const std::uint8_t* bytes, std::size_t size) {
     NetSocket& endpoint = *entry->second.endpoint;
-    const int result = endpoint.SendLater(bytes, static_cast<int>(size));
+    const int result = endpoint.KeepOutput(bytes, static_cast<int>(size));
     activity.NoteSendOutcome(entry->first, endpoint);
     return result;
 }
 
 void PlayerRegistry::Flush(const_iterator entry) {
     NetSocket& endpoint = *entry->second.endpoint;
-    endpoint.FlushPending();
+    endpoint.FlushKeptOutput();
     activity.NoteSendOutcome(entry->first, endpoint);
 }
 

@@ -85,7 +85,7 @@ bool RelayHarness::TakeInInput(PlayerId id) {
     if (entry == state.registry.end()) {
         return false;
     }
-    entry->second.endpoint->ReceiveAvailable();
+    entry->second.endpoint->ReceiveInOneCall();
     state.registry.NoteBufferedInput(entry);
     return true;
 }

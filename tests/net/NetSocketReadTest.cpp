@@ -8,7 +8,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <span>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -299,7 +301,7 @@ TEST(NetSocketDatagramReadTest, AnEmptyDatagramDoesNotHoldBackLaterOnes) {
     EXPECT_EQ(TakeAll(udp.receiver), "xy");
 }
 
-TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
+TEST_F(NetSocketReadTest, ReceiveInOneCallTakesUpToTheLimitAndLosesNothing) {
     const std::vector<std::uint8_t> data = PatternBytes(200000, 5);
     reader().SetReceiveLimit(64u * 1024u);
     std::thread writer(
@@ -307,7 +309,7 @@ TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
     std::vector<std::uint8_t> received;
     std::uint8_t piece[7000];
     const bool complete = WaitFor([&] {
-        if (reader().ReceiveAvailable() != 0 || reader().BufferedBytes() > 64u * 1024u) {
+        if (reader().ReceiveInOneCall() != 0 || reader().BufferedBytes() > 64u * 1024u) {
             return true;
         }
         const std::uint32_t count = reader().PeekUpTo(piece, sizeof piece);
@@ -321,17 +323,17 @@ TEST_F(NetSocketReadTest, ReceiveAvailableTakesUpToTheLimitAndLosesNothing) {
     EXPECT_TRUE(received == data);
 }
 
-TEST_F(NetSocketReadTest, ReceiveAvailableStopsAtAFullBufferAndSeesTheEnd) {
+TEST_F(NetSocketReadTest, ReceiveInOneCallStopsAtAFullBufferAndSeesTheEnd) {
     reader().SetReceiveLimit(4);
     ASSERT_EQ(pair.client.Send("abcdef", 6, 0, nullptr), 0);
     ASSERT_TRUE(
-        WaitFor([&] { return reader().ReceiveAvailable() == 0 && reader().BufferedBytes() == 4; }));
-    EXPECT_EQ(reader().ReceiveAvailable(), 0);
+        WaitFor([&] { return reader().ReceiveInOneCall() == 0 && reader().BufferedBytes() == 4; }));
+    EXPECT_EQ(reader().ReceiveInOneCall(), 0);
     EXPECT_EQ(reader().BufferedBytes(), 4u);
     reader().Discard(3);
     pair.client.Close();
     ASSERT_TRUE(
-        WaitFor([&] { return reader().ReceiveAvailable() == 0 && reader().BufferedBytes() == 3; }));
+        WaitFor([&] { return reader().ReceiveInOneCall() == 0 && reader().BufferedBytes() == 3; }));
     EXPECT_EQ(TakeAll(reader()), "def");
     EXPECT_FALSE(reader().IsConnected());
 }
@@ -349,4 +351,39 @@ TEST_F(NetSocketReadTest, PeekUpToCopiesWithoutTakingAndDiscardDrops) {
     reader().Discard(100);
     EXPECT_EQ(reader().BufferedBytes(), 0u);
     EXPECT_EQ(reader().PeekUpTo(dst, sizeof dst), 0u);
+}
+
+TEST_F(NetSocketReadTest, ReceiveInOneCallFillsTheSpareRoomThenTheStackAreaWithinTheLimit) {
+    // A plain receive leaves the buffer with storage of its own; drained, all of it is spare.
+    Feed("warm");
+    EXPECT_EQ(TakeAll(reader()), "warm");
+    const std::size_t limit = 3000;
+    reader().SetReceiveLimit(limit);
+    // More than the spare room and more than the limit, so that reads are split between the
+    // buffer and the stack area and stop at the limit.
+    const std::vector<std::uint8_t> data = PatternBytes(4 * RECEIVE_CHUNK + 123, 7);
+    ASSERT_EQ(pair.client.Send(data.data(), static_cast<int>(data.size()), 0, nullptr), 0);
+    std::vector<std::uint8_t> received;
+    bool overLimit = false;
+    const bool complete = WaitFor([&] {
+        if (reader().ReceiveInOneCall() != 0) {
+            return true;
+        }
+        overLimit = overLimit || reader().BufferedBytes() > limit;
+        const std::span<const std::uint8_t> unread = reader().UnreadBytes();
+        // Taking a part only now and then lets the buffer hold a remainder at its front.
+        if (unread.size() >= limit / 2) {
+            received.insert(received.end(), unread.begin(), unread.end() - 5);
+            reader().Discard(static_cast<std::uint32_t>(unread.size() - 5));
+        }
+        if (received.size() + reader().BufferedBytes() == data.size()) {
+            const std::span<const std::uint8_t> rest = reader().UnreadBytes();
+            received.insert(received.end(), rest.begin(), rest.end());
+            return true;
+        }
+        return false;
+    });
+    ASSERT_TRUE(complete);
+    EXPECT_FALSE(overLimit);
+    EXPECT_TRUE(received == data);
 }

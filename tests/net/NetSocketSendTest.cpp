@@ -30,8 +30,8 @@ struct SlowReaderPair {
     bool FlushWhileThePeerReads() {
         return WaitFor(
             [&] {
-                accepted->FlushPending();
-                return accepted->PendingOutput() == 0;
+                accepted->FlushKeptOutput();
+                return accepted->KeptOutput() == 0;
             },
             60000);
     }
@@ -45,16 +45,16 @@ inline constexpr std::size_t CHUNK = 64 * 1024;
 std::size_t KeepSomeThenMakeRoom(SlowReaderPair& pair, const std::vector<std::uint8_t>& data) {
     constexpr std::size_t PIECE = 4096;
     std::size_t sent = 0;
-    while (pair.accepted->PendingOutput() == 0 && sent + PIECE <= data.size()) {
+    while (pair.accepted->KeptOutput() == 0 && sent + PIECE <= data.size()) {
         const std::size_t length = PIECE - sent % 7;
         if (pair.accepted->Send(data.data() + sent, static_cast<int>(length), 0, nullptr) != 0) {
             return 0;
         }
         sent += length;
     }
-    const std::size_t taken = sent - pair.accepted->PendingOutput();
+    const std::size_t taken = sent - pair.accepted->KeptOutput();
     const auto received = pair.peer->ReadExactly(taken, WAIT_MS);
-    if (pair.accepted->PendingOutput() == 0 || !received ||
+    if (pair.accepted->KeptOutput() == 0 || !received ||
         !std::equal(received->begin(), received->end(), data.begin())) {
         return 0;
     }
@@ -143,7 +143,7 @@ TEST(NetSocketSendTest, ABlockingEndpointWritesTheWholeBuffer) {
     std::thread reader(
         [&] { ReceiveAtLeast(*pair.accepted, static_cast<std::uint32_t>(data.size())); });
     EXPECT_EQ(pair.client.Send(data.data(), static_cast<int>(data.size()), 0, nullptr), 0);
-    EXPECT_EQ(pair.client.PendingOutput(), 0u);
+    EXPECT_EQ(pair.client.KeptOutput(), 0u);
     reader.join();
     std::vector<std::uint8_t> received(data.size());
     ASSERT_EQ(pair.accepted->Read(received.data(), static_cast<std::uint32_t>(received.size())), 0);
@@ -165,13 +165,13 @@ TEST_P(KeptOutputInParts, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
     // reach a size that a few refused sends could not explain.
     std::size_t sent = 0;
     int sends = 0;
-    while (pair.accepted->PendingOutput() < 4 * CHUNK && sent + CHUNK <= data.size()) {
+    while (pair.accepted->KeptOutput() < 4 * CHUNK && sent + CHUNK <= data.size()) {
         const std::size_t length = CHUNK - 1 - static_cast<std::size_t>(sends++ % 7);
         ASSERT_EQ(pair.accepted->Send(data.data() + sent, static_cast<int>(length), 0, nullptr), 0);
         sent += length;
     }
-    ASSERT_GE(pair.accepted->PendingOutput(), 4 * CHUNK) << "the peer's socket never filled up";
-    ASSERT_LE(pair.accepted->PendingOutput(), SEND_PENDING_LIMIT);
+    ASSERT_GE(pair.accepted->KeptOutput(), 4 * CHUNK) << "the peer's socket never filled up";
+    ASSERT_LE(pair.accepted->KeptOutput(), KEPT_OUTPUT_LIMIT);
     EXPECT_TRUE(pair.accepted->IsConnected());
 
     std::optional<std::vector<std::uint8_t>> received;
@@ -186,22 +186,22 @@ TEST_P(KeptOutputInParts, OutputASlowPeerCannotTakeIsKeptAndFlushedInOrder) {
 INSTANTIATE_TEST_SUITE_P(NetSocketSendTest, KeptOutputInParts,
                          testing::Values(std::size_t{0}, std::size_t{997}, std::size_t{4096}));
 
-TEST(NetSocketSendTest, PassingThePendingLimitEndsTheConnection) {
+TEST(NetSocketSendTest, PassingTheKeptOutputLimitEndsTheConnection) {
     SlowReaderPair pair;
     ASSERT_TRUE(pair.Connect());
     const std::vector<std::uint8_t> data = PatternBytes(CHUNK, 11);
     std::size_t keptBeforeFailure = 0;
     int result = 0;
     for (int sends = 0; result == 0 && sends < 4096; ++sends) {
-        keptBeforeFailure = pair.accepted->PendingOutput();
-        ASSERT_LE(keptBeforeFailure, SEND_PENDING_LIMIT);
+        keptBeforeFailure = pair.accepted->KeptOutput();
+        ASSERT_LE(keptBeforeFailure, KEPT_OUTPUT_LIMIT);
         result = pair.accepted->Send(data.data(), static_cast<int>(data.size()), 0, nullptr);
     }
     ASSERT_EQ(result, 1);
-    EXPECT_GT(keptBeforeFailure + CHUNK, SEND_PENDING_LIMIT) << "failed before the limit";
+    EXPECT_GT(keptBeforeFailure + CHUNK, KEPT_OUTPUT_LIMIT) << "failed before the limit";
     EXPECT_FALSE(pair.accepted->IsConnected());
     EXPECT_EQ(pair.accepted->Send("a", 1, 0, nullptr), 1);
-    EXPECT_EQ(pair.accepted->FlushPending(), 1);
+    EXPECT_EQ(pair.accepted->FlushKeptOutput(), 1);
     EXPECT_TRUE(pair.peer->ClosedByPeer(60000));
 }
 
@@ -224,7 +224,7 @@ protected:
         ASSERT_TRUE(pair.Connect());
         sent = KeepSomeThenMakeRoom(pair, data);
         ASSERT_GT(sent, 0u) << "the peer's socket never filled up";
-        kept = pair.accepted->PendingOutput();
+        kept = pair.accepted->KeptOutput();
     }
 
     SlowReaderPair pair;
@@ -236,7 +236,7 @@ protected:
 TEST_F(KeptOutputWithRoom, ASendGoesBehindTheKeptOutput) {
     const std::vector<std::uint8_t> newer = {'n', 'e', 'w'};
     ASSERT_EQ(pair.accepted->Send(newer.data(), 3, 0, nullptr), 0);
-    ASSERT_EQ(pair.accepted->FlushPending(), 0);
+    ASSERT_EQ(pair.accepted->FlushKeptOutput(), 0);
     std::vector<std::uint8_t> expected = TailOf(data, sent, kept);
     expected.insert(expected.end(), newer.begin(), newer.end());
     EXPECT_EQ(pair.peer->ReadExactly(expected.size()), expected);
@@ -249,27 +249,27 @@ TEST_F(KeptOutputWithRoom, CloseWritesTheKeptOutputBeforeTheEnd) {
     EXPECT_TRUE(pair.peer->ClosedByPeer());
 }
 
-// Bytes sent for later wait for FlushPending, behind what is kept; what a reading peer's socket
-// takes does not count against the limit, however much is sent for later between two flushes.
-TEST(NetSocketSendTest, SendLaterKeepsBytesUntilFlushedAndCountsOnlyWhatTheSocketRefuses) {
+// Kept output waits for FlushKeptOutput, behind what is kept already; what a reading peer's
+// socket takes does not count against the limit, however much is kept between two flushes.
+TEST(NetSocketSendTest, KeepOutputKeepsBytesUntilFlushedAndCountsOnlyWhatTheSocketRefuses) {
     SlowReaderPair pair;
     ASSERT_TRUE(pair.Connect());
-    const std::vector<std::uint8_t> data = PatternBytes(4 * SEND_PENDING_LIMIT, 23);
-    ASSERT_EQ(pair.accepted->SendLater(data.data(), 100), 0);
-    EXPECT_EQ(pair.accepted->PendingOutput(), 100u);
+    const std::vector<std::uint8_t> data = PatternBytes(4 * KEPT_OUTPUT_LIMIT, 23);
+    ASSERT_EQ(pair.accepted->KeepOutput(data.data(), 100), 0);
+    EXPECT_EQ(pair.accepted->KeptOutput(), 100u);
     EXPECT_TRUE(pair.peer->NothingArrives(100)) << "nothing is written before the flush";
 
     std::optional<std::vector<std::uint8_t>> received;
     std::thread reader([&] { received = pair.peer->ReadExactly(data.size(), 60000); });
     for (std::size_t sent = 100; sent < data.size();) {
         const std::size_t length = std::min(CHUNK - sent % 11, data.size() - sent);
-        if (pair.accepted->SendLater(data.data() + sent, static_cast<int>(length)) != 0) {
+        if (pair.accepted->KeepOutput(data.data() + sent, static_cast<int>(length)) != 0) {
             ADD_FAILURE() << "refused after " << sent << " bytes";
             // The reader then sees the end at once instead of waiting for the rest.
             pair.accepted->Close();
             break;
         }
-        EXPECT_LE(pair.accepted->PendingOutput(), SEND_PENDING_LIMIT);
+        EXPECT_LE(pair.accepted->KeptOutput(), KEPT_OUTPUT_LIMIT);
         sent += length;
     }
     EXPECT_TRUE(pair.FlushWhileThePeerReads());
@@ -278,14 +278,14 @@ TEST(NetSocketSendTest, SendLaterKeepsBytesUntilFlushedAndCountsOnlyWhatTheSocke
     EXPECT_TRUE(*received == data);
 }
 
-TEST(NetSocketSendTest, SendLaterRefusesWhatSendRefuses) {
+TEST(NetSocketSendTest, KeepOutputRefusesWhatSendRefuses) {
     NetSocket closed;
-    EXPECT_EQ(closed.SendLater("a", 1), 1);
+    EXPECT_EQ(closed.KeepOutput("a", 1), 1);
     LoopbackPair pair;
     ASSERT_TRUE(pair.Connect());
-    EXPECT_EQ(pair.listener.SendLater("a", 1), 1);
+    EXPECT_EQ(pair.listener.KeepOutput("a", 1), 1);
     DatagramPair udp;
     ASSERT_TRUE(udp.Open());
-    EXPECT_EQ(udp.sender.SendLater("a", 1), 1);
-    EXPECT_EQ(udp.sender.PendingOutput(), 0u);
+    EXPECT_EQ(udp.sender.KeepOutput("a", 1), 1);
+    EXPECT_EQ(udp.sender.KeptOutput(), 0u);
 }

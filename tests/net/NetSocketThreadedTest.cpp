@@ -35,8 +35,8 @@ TEST(NetSocketThreadedTest, ReceiverFillsTheBufferWhileTheOwnerReads) {
             pair.accepted->Send(data.data() + sent, length, 0, nullptr);
         }
         WaitFor([&] {
-            pair.accepted->FlushPending();
-            return pair.accepted->PendingOutput() == 0;
+            pair.accepted->FlushKeptOutput();
+            return pair.accepted->KeptOutput() == 0;
         });
     });
     EXPECT_EQ(pair.client.Receive(false), 0) << "a threaded endpoint takes nothing itself";
@@ -55,6 +55,15 @@ TEST(NetSocketThreadedTest, ReceiverFillsTheBufferWhileTheOwnerReads) {
     writer.join();
     EXPECT_TRUE(complete);
     EXPECT_TRUE(received == data);
+}
+
+TEST(NetSocketThreadedTest, TheBufferIsNeverShownInPlaceWhileTheReceiverMayMoveIt) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.Connect(NS_TCP | NS_SERVER, NS_TCP | NS_THREADED));
+    ASSERT_EQ(pair.accepted->Send("abc", 3, 0, nullptr), 0);
+    ASSERT_TRUE(WaitFor([&] { return pair.client.BufferedBytes() == 3; }));
+    EXPECT_TRUE(pair.client.UnreadBytes().empty());
+    EXPECT_EQ(TakeAll(pair.client), "abc");
 }
 
 TEST(NetSocketThreadedTest, CloseWhileTheReceiverWaitsReturnsPromptly) {

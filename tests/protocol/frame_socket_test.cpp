@@ -82,6 +82,57 @@ TEST(TakeFrame, WaitsForTheWholeFrameAndLeavesTheNextBuffered) {
     EXPECT_EQ(pair.accepted->BufferedBytes(), 2u);
 }
 
+TEST(PeekWholeFrame, ShowsAFrameSplitAcrossReadsWholeWhereItLies) {
+    LoopbackPair pair;
+    ASSERT_TRUE(pair.accepted);
+    const std::string first = Bytes({5, 0x02, 0x01, 255}) + std::string(255, 'a');
+    std::string second = Bytes({6, 0x04, 0x00, 200});
+    for (int index = 0; index < 200; ++index) {
+        second += static_cast<char>(index);
+    }
+    NetSocket& reader = *pair.accepted;
+    // Reads straight into the buffer, as the relay does, until `count` bytes are there.
+    const auto receiveUpTo = [&reader](std::size_t count) {
+        for (int attempt = 0; attempt < 500 && reader.BufferedBytes() < count; ++attempt) {
+            if (reader.ReceiveInOneCall() == 0 && reader.BufferedBytes() < count) {
+                SleepMilliseconds(10);
+            }
+        }
+        return reader.BufferedBytes() == count;
+    };
+    const auto shown = [](const FrameView& frame) {
+        return std::string(reinterpret_cast<const char*>(frame.bytes), frame.Size());
+    };
+
+    // The first frame whole and the second's header and a part of its value.
+    pair.Write(first + second.substr(0, 60));
+    ASSERT_TRUE(receiveUpTo(first.size() + 60));
+    FrameView frame;
+    ASSERT_TRUE(PeekWholeFrame(reader, frame));
+    EXPECT_EQ(frame.id, 5);
+    EXPECT_EQ(frame.target, 0x0102);
+    EXPECT_EQ(frame.length, 255);
+    EXPECT_EQ(shown(frame), first);
+    reader.Discard(static_cast<std::uint32_t>(frame.Size()));
+    EXPECT_FALSE(PeekWholeFrame(reader, frame));
+
+    // The rest of it lands behind what is left, which has to move to the front or to new
+    // storage to stay in one piece with it.
+    pair.Write(second.substr(60, 100));
+    ASSERT_TRUE(receiveUpTo(160));
+    EXPECT_FALSE(PeekWholeFrame(reader, frame));
+    pair.Write(second.substr(160) + Bytes({9}));
+    ASSERT_TRUE(receiveUpTo(second.size() + 1));
+    ASSERT_TRUE(PeekWholeFrame(reader, frame));
+    EXPECT_EQ(frame.id, 6);
+    EXPECT_EQ(frame.target, 4);
+    EXPECT_EQ(shown(frame), second);
+    EXPECT_EQ(frame.Value(), second.substr(FRAME_HEADER_SIZE));
+    reader.Discard(static_cast<std::uint32_t>(frame.Size()));
+    EXPECT_EQ(reader.BufferedBytes(), 1u);
+    EXPECT_FALSE(PeekWholeFrame(reader, frame));
+}
+
 TEST(TakeFrame, SendFrameWritesWhatTakeFrameReads) {
     LoopbackPair pair;
     ASSERT_TRUE(pair.accepted);

@@ -101,16 +101,16 @@ TEST_F(PaceThatWaits, AWaitEndsWhenASocketThatKeptOutputTakesItAgain) {
     Player(3).SetReceiveBufferSize(4096);
     std::uint32_t sent = 0;
     const auto deadline = std::chrono::steady_clock::now() + TEST_TIME_LIMIT;
-    while (relay.Endpoint(3)->PendingOutput() == 0) {
+    while (relay.Endpoint(3)->KeptOutput() == 0) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);
         ASSERT_TRUE(relay.Deliver(Player(2), 2, 1, 3, NumberedValue(sent++)));
         relay.RunPass();
     }
     // The kernel may still be moving bytes on towards the reader (under wine it keeps doing so
     // for a while): the socket has no room only once passes no longer shrink the kept output.
-    for (std::size_t kept = 0; relay.Endpoint(3)->PendingOutput() != kept;) {
+    for (std::size_t kept = 0; relay.Endpoint(3)->KeptOutput() != kept;) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        kept = relay.Endpoint(3)->PendingOutput();
+        kept = relay.Endpoint(3)->KeptOutput();
         std::this_thread::sleep_for(milliseconds(100));
         relay.RunPass();
     }

@@ -54,11 +54,11 @@ protected:
     // Adds one frame from the server to player `id`'s output.
     int SendFrameTo(PlayerId id, const std::string& value) {
         const std::vector<std::uint8_t> frame = EncodeTestFrame(5, id, value);
-        return Registry().SendLater(Registry().find(id), frame.data(), frame.size());
+        return Registry().KeepOutput(Registry().find(id), frame.data(), frame.size());
     }
 };
 
-TEST_F(RegistryActivity, OutputKeptBySendLaterIsNotedUntilFlushedAndForgottenWithItsPlayer) {
+TEST_F(RegistryActivity, OutputKeptByKeepOutputIsNotedUntilFlushedAndForgottenWithItsPlayer) {
     ASSERT_EQ(SendFrameTo(3, "kept"), 0);
     EXPECT_TRUE(Activity().AnyKeptOutput());
     EXPECT_EQ(Activity().NextWithKeptOutput(0), PlayerId{3});
@@ -67,7 +67,7 @@ TEST_F(RegistryActivity, OutputKeptBySendLaterIsNotedUntilFlushedAndForgottenWit
     Registry().FlushKeptOutput();
     EXPECT_FALSE(Activity().AnyKeptOutput());
     EXPECT_EQ(Player(3).ReadFrame(), (Frame{5, 3, "kept"}));
-    EXPECT_EQ(relay.Endpoint(3)->PendingOutput(), 0u);
+    EXPECT_EQ(relay.Endpoint(3)->KeptOutput(), 0u);
 
     ASSERT_EQ(SendFrameTo(2, "never written"), 0);
     ASSERT_EQ(SendFrameTo(3, "written"), 0);

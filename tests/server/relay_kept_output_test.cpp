@@ -24,7 +24,7 @@ protected:
     void FillUntilKept(PlayerId slow, std::size_t bytes) {
         Player(slow).SetReceiveBufferSize(4096);
         const auto deadline = std::chrono::steady_clock::now() + TEST_TIME_LIMIT;
-        while (relay.Endpoint(slow)->PendingOutput() < bytes) {
+        while (relay.Endpoint(slow)->KeptOutput() < bytes) {
             ASSERT_LT(std::chrono::steady_clock::now(), deadline)
                 << "nothing kept after " << sent << " frames";
             ASSERT_NO_FATAL_FAILURE(RelayOneFrameEach(slow));
@@ -82,7 +82,7 @@ protected:
 TEST_F(KeptOutput, KeptOutputIsWrittenByLaterPassesThatBringNothingNew) {
     ASSERT_NO_FATAL_FAILURE(FillUntilKept(2, 16 * 1024));
     EXPECT_TRUE(ReadAllWhile(2, 0, [] {}));
-    EXPECT_EQ(relay.Endpoint(2)->PendingOutput(), 0u);
+    EXPECT_EQ(relay.Endpoint(2)->KeptOutput(), 0u);
     EXPECT_TRUE(Player(2).NothingArrives(100));
     EXPECT_EQ(relay.NewConsole(), "");
 }
@@ -112,9 +112,9 @@ TEST_F(KeptOutput, PlayerPushedPastTheBoundWithinAPassIsRemovedInThatPass) {
     // passes: the first 255-byte value still fits, the second does not.
     const std::vector<std::uint8_t> filler(64 * 1024, 'f');
     const auto deadline = std::chrono::steady_clock::now() + TEST_TIME_LIMIT;
-    while (slow.PendingOutput() < SEND_PENDING_LIMIT - 300) {
+    while (slow.KeptOutput() < KEPT_OUTPUT_LIMIT - 300) {
         ASSERT_LT(std::chrono::steady_clock::now(), deadline);
-        const std::size_t room = SEND_PENDING_LIMIT - 300 - slow.PendingOutput();
+        const std::size_t room = KEPT_OUTPUT_LIMIT - 300 - slow.KeptOutput();
         const std::size_t length = std::min(room, filler.size());
         ASSERT_EQ(slow.Send(filler.data(), static_cast<int>(length), 0, nullptr), 0);
     }

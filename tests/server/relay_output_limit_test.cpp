@@ -26,7 +26,7 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
         // Kept output is looked at after every pass, the one ExpectRelayBetween runs included.
         const auto noteKept = [&] {
             if (NetSocket* slow = relay.Endpoint(2)) {
-                mostKept = std::max(mostKept, slow->PendingOutput());
+                mostKept = std::max(mostKept, slow->KeptOutput());
             }
         };
         relay.RunPass();
@@ -43,8 +43,8 @@ TEST_F(RelayBounds, PlayerThatNeverReadsGetsWholeFramesAndIsDroppedPastTheOutput
     EXPECT_EQ(removedBy[static_cast<int>(Departure::FellBehind)], 1u);
     EXPECT_EQ(removedBy[static_cast<int>(Departure::Gone)], 0u);
     // It was dropped because it fell behind by the limit, not sooner.
-    EXPECT_GT(mostKept, SEND_PENDING_LIMIT - MAX_FRAME_SIZE);
-    EXPECT_LE(mostKept, SEND_PENDING_LIMIT);
+    EXPECT_GT(mostKept, KEPT_OUTPUT_LIMIT - MAX_FRAME_SIZE);
+    EXPECT_LE(mostKept, KEPT_OUTPUT_LIMIT);
     ASSERT_NO_FATAL_FAILURE(ExpectRelayBetween(4, 5, 0));
     if (!ReceiveWindowWidens()) {
         GTEST_SKIP() << "what the player reads afterwards: its window cannot be widened here";

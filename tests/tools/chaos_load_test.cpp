@@ -225,13 +225,13 @@ TEST_F(ChaosLoad, ReaderThatStopsForGoodIsDroppedByTheRelayOnceFloodsFillItsOutp
         }
         Step(true);
         for (const auto& [id, player] : harness.state.registry) {
-            mostKept = std::max(mostKept, player.endpoint->PendingOutput());
+            mostKept = std::max(mostKept, player.endpoint->KeptOutput());
         }
     }
     EXPECT_GT(session->Tally().droppedStoppedReaders, 0u);
     // Dropped for passing the bound on its output, not sooner; the kept output is seen after
     // each pass, which may have relayed a frame from every flooder.
-    EXPECT_GT(mostKept, SEND_PENDING_LIMIT - 16 * MAX_FRAME_SIZE);
+    EXPECT_GT(mostKept, KEPT_OUTPUT_LIMIT - 16 * MAX_FRAME_SIZE);
     ASSERT_TRUE(Drain());
     ExpectCleanChecks();
 }

@@ -5,7 +5,8 @@
 #include <vector>
 
 // Bytes in arrival order: appended at the back, consumed from the front by moving a read index.
-// Unread bytes move to the front only when an append needs the room and at least as many bytes
+// The unread bytes are always one contiguous run at Data(), so a message in them can be used in
+// place. They move to the front only when an append needs the room and at least as many bytes
 // have been consumed, so every byte costs amortised O(1).
 class ByteBuffer {
 public:
@@ -22,6 +23,10 @@ public:
     // the buffer.
     std::uint8_t* PrepareAppend(std::size_t length);
     void Commit(std::size_t written) { writeIndex += written; }
+    // The room the storage already has after the last byte: a read can fill it, then Commit,
+    // without anything moving or growing.
+    std::uint8_t* SpareRoom() { return storage.data() + writeIndex; }
+    std::size_t SpareRoomSize() const { return storage.size() - writeIndex; }
     void Consume(std::size_t length);
     void Clear();
     // Index of the first occurrence of `pattern`, or Size() when there is none.

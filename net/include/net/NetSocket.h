@@ -4,12 +4,14 @@
 #include "net/Ipv6Text.h"
 #include "net/SocketAddress.h"
 #include "net/SocketHandle.h"
+#include "net/StreamFlow.h"
 #include "sync/Mutex.h"
 #include "sync/Thread.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 
 inline constexpr int NS_TCP = 0x01;
@@ -25,13 +27,10 @@ inline constexpr int NS_IPV6 = 0x40;
 inline constexpr int LISTEN_BACKLOG = 16;
 // The most bytes asked for in one receive call.
 inline constexpr std::size_t RECEIVE_CHUNK = 1024;
-// The most bytes ReceiveAvailable takes in one call from an endpoint without a receive limit.
+// The most bytes ReceiveInOneCall takes from an endpoint without a receive limit.
 inline constexpr std::size_t RECEIVE_AREA = 64u * 1024u;
 // The pause between two tries of a waiting ReadUntil.
 inline constexpr unsigned READ_RETRY_MS = 50;
-// Output that a stream socket could not take at once is kept up to this many bytes; a connection
-// that falls further behind is shut down.
-inline constexpr std::size_t SEND_PENDING_LIMIT = 1u << 20;
 
 // One IPv4 endpoint (or, with NS_IPV6, an IPv6 TCP client or listener): a TCP client, a TCP
 // listener, a UDP endpoint or a multicast UDP endpoint, with a receive buffer that collects
@@ -72,9 +71,9 @@ public:
     bool IsOpen() const { return sock != sockets::INVALID_SOCKET_HANDLE; }
     // The platform socket, for a wait on it beside others.
     sockets::SocketHandle Handle() const { return sock; }
-    bool HasFailed() const { return sendFailed; }
+    bool HasFailed() const { return flow.HasFailed(); }
     // True once a send found the kept output full and shut the connection down.
-    bool FellBehind() const { return fellBehind; }
+    bool FellBehind() const { return flow.FellBehind(); }
     int Flags() const { return flags; }
     // The local port the endpoint is bound to, or 0.
     std::uint16_t LocalPort() const;
@@ -88,36 +87,44 @@ public:
     // Sends `len` bytes: on a stream endpoint, bytes the socket cannot take at once are kept and
     // written before any newer ones. 0 when the bytes were written or kept; 1 when the endpoint
     // is not open, is a listener, the connection has failed or the kept output would pass
-    // SEND_PENDING_LIMIT (the connection is then shut down). `port` and `host` address datagrams.
+    // KEPT_OUTPUT_LIMIT (the connection is then shut down). `port` and `host` address datagrams.
     int Send(const void* data, int len, std::uint16_t port, const char* host);
     void SendDelimited(const void* data, int len, const char* delimiter, std::uint16_t port,
                        const char* host);
     // Adds `len` bytes to the kept output of a stream endpoint without writing them, for
-    // FlushPending to write later behind what is kept already. When they would take the kept
-    // output past SEND_PENDING_LIMIT, what the socket takes now is written first. 1 when the
+    // FlushKeptOutput to write later behind what is kept already. When they would take the kept
+    // output past KEPT_OUTPUT_LIMIT, what the socket takes now is written first. 1 when the
     // endpoint is not open, is a listener or a datagram endpoint, the connection has failed or
     // the kept output would still pass the limit (the connection is then shut down).
-    int SendLater(const void* data, int len);
+    int KeepOutput(const void* data, int len);
     // Writes as much kept output as the socket takes now. 1 when the connection has failed.
-    int FlushPending();
-    std::size_t PendingOutput() const { return pending.Size(); }
+    int FlushKeptOutput();
+    // The bytes of kept output.
+    std::size_t KeptOutput() const { return flow.KeptOutput().Size(); }
     // The most bytes one send call is given; 0, the default, is no limit. Tests set it so that
     // the socket takes a write in several parts.
-    void LimitEachWrite(std::size_t bytes) { writeLimit = bytes; }
+    void LimitEachWrite(std::size_t bytes) { flow.LimitEachWrite(bytes); }
     // Sends small writes at once instead of coalescing them.
     void EnableNoDelay();
     // The most unread bytes that Receive keeps in the buffer; the rest waits in the socket. 0,
     // the default, is no limit. Receiver threads are not limited.
-    void SetReceiveLimit(std::size_t bytes) { receiveLimit = bytes; }
+    void SetReceiveLimit(std::size_t bytes) { flow.SetReceiveLimit(bytes); }
 
-    // Takes the bytes pending on the socket into the buffer; with `wait`, a blocking socket
-    // first waits for data.
+    // Takes everything the socket holds, up to the receive limit, into the buffer: on a stream
+    // it asks the socket how many bytes are there and reads them in RECEIVE_CHUNK parts, and
+    // with `wait` a blocking socket first waits for data. An endpoint with a receiver thread
+    // takes nothing here: its thread does.
     int Receive(bool wait);
-    // Receive without waiting, for a stream endpoint that has no receiver thread, in one receive
-    // call of up to the free room instead of asking for the pending count: takes what the socket
-    // holds, up to the receive limit (or RECEIVE_AREA without one). 1 on the same failures as
-    // Receive.
-    int ReceiveAvailable();
+    // One receive call without waiting, for a stream endpoint that has no receiver thread: takes
+    // what the socket holds, up to the receive limit (or RECEIVE_AREA without one), without
+    // asking for the count first. The bytes go straight into the buffer's spare room, and only
+    // what does not fit there passes through an area on the stack. Other endpoints take what
+    // Receive(false) takes. 1 on the same failures as Receive.
+    int ReceiveInOneCall();
+    // The buffered bytes in place, valid until the next receive, read or discard. Empty on an
+    // endpoint with a receiver thread, whose buffer may move at any moment: it copies with
+    // Peek or PeekUpTo instead.
+    std::span<const std::uint8_t> UnreadBytes() const;
     // Takes exactly `n` bytes, or with `n` 0 every buffered byte; all or nothing.
     int Read(void* dst, std::uint32_t n);
     // Copies the first `n` buffered bytes without taking them; all or nothing.
@@ -141,21 +148,36 @@ private:
     // Watches the socket for input.
     friend class ReadinessSet;
 
+    // Holds bufferLock for the life of a scope when a receiver thread shares the buffer. Without
+    // one only the owner's thread uses the buffer, and no lock is taken.
+    class BufferGuard {
+    public:
+        explicit BufferGuard(NetSocket& endpoint);
+        ~BufferGuard();
+        BufferGuard(const BufferGuard&) = delete;
+        BufferGuard& operator=(const BufferGuard&) = delete;
+
+    private:
+        Mutex* held;
+    };
+
     // Open with NS_IPV6: a TCP client of, or a listener on, an IPv6 literal.
     int OpenIpv6(std::uint16_t port, const char* host);
     int ReceiveStream(bool wait);
     int ReceiveDatagrams(bool wait);
     // Room for input under the receive limit, at most `largest` bytes.
-    std::size_t ReceiveRoom(std::size_t largest) const;
+    std::size_t ReceiveRoom(std::size_t largest) const {
+        return flow.ReceiveRoom(buffer.Size(), largest);
+    }
     // Writes from the front of `data` until the socket would block; false on a failed send.
     bool WriteSome(const std::uint8_t* data, std::size_t length, std::size_t& written);
     // Keeps `length` more bytes of output, or fails the connection as fallen behind when the
-    // kept output would pass SEND_PENDING_LIMIT; 0 when kept.
+    // kept output would pass KEPT_OUTPUT_LIMIT; 0 when kept.
     int Keep(const void* data, std::size_t length);
     void FailConnection();
     // Notes which call of Open failed and why; returns Open's failure status.
     int FailOpen(const char* call);
-    // Writes `senderAddress`; with a receiver thread running, the caller holds bufferLock.
+    // Writes `senderAddress`; the caller holds a BufferGuard.
     void SetSenderAddress(const SocketAddress& sender);
     // Writes `acceptedPeer`.
     void SetAcceptedPeer(const std::string& peer);
@@ -174,11 +196,7 @@ private:
     std::uint32_t membershipGroup = 0;
     std::uint32_t membershipInterface = 0;
 
-    ByteBuffer pending;
-    std::size_t receiveLimit = 0;
-    std::size_t writeLimit = 0;
-    bool sendFailed = false;
-    bool fellBehind = false;
+    StreamFlow flow;
     std::string openFailure;
     std::atomic<bool> peerClosed{false};
     sockets::WakeChannel receiverWake;

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 using PlayerId = std::uint16_t;
 
@@ -31,6 +32,20 @@ struct Frame {
     bool operator==(const Frame&) const = default;
 };
 
+// A whole frame in place among received bytes: its header fields and its bytes as they arrived,
+// header and value. It points into those bytes and is valid as long as they are.
+struct FrameView {
+    std::uint8_t id = 0;
+    PlayerId target = 0;
+    std::uint8_t length = 0;
+    const std::uint8_t* bytes = nullptr;
+
+    std::size_t Size() const { return FRAME_HEADER_SIZE + length; }
+    std::string_view Value() const {
+        return {reinterpret_cast<const char*>(bytes) + FRAME_HEADER_SIZE, length};
+    }
+};
+
 // Writes the frame into `bytes` and returns its size, the value's length + 4; 0 when the value
 // is longer than MAX_VALUE_LENGTH.
 std::size_t EncodeFrame(const Frame& frame, std::uint8_t (&bytes)[MAX_FRAME_SIZE]);
@@ -38,6 +53,8 @@ std::size_t EncodeFrame(const Frame& frame, std::uint8_t (&bytes)[MAX_FRAME_SIZE
 // Reads the frame at the front of `size` bytes into `frame` once all of it is there and returns
 // its size; 0, leaving `frame` as it was, when the bytes hold only part of a frame.
 std::size_t DecodeFrame(const std::uint8_t* bytes, std::size_t size, Frame& frame);
+// The same without copying the value: `frame` shows the frame where it lies in `bytes`.
+std::size_t ViewFrame(const std::uint8_t* bytes, std::size_t size, FrameView& frame);
 
 // One readable line without its newline: id, target, length and the value with control bytes
 // escaped, as in "id 7 target 4 length 5: hello".

@@ -2,10 +2,10 @@
 
 #include "server/ServerState.h"
 
-// Adds one frame to the output kept for the player its target names, or with target 0 for
-// every player but `exclude`; FlushPlayerOutput writes it. Nothing is reported: a player whose
-// connection fails is found by the next liveness test.
-void SendRelayMessage(ServerState& state, const Frame& frame, PlayerId exclude);
+// Adds the bytes of one frame, unchanged, to the output kept for the player its target names, or
+// with target 0 for every player but `exclude`; FlushPlayerOutput writes it. Nothing is reported: a
+// player whose connection fails is found by the next liveness test.
+void SendRelayMessage(ServerState& state, const FrameView& frame, PlayerId exclude);
 
 // Adds one of the two greeting frames to a newly admitted player's output; it is not counted as
 // relayed.

@@ -53,7 +53,7 @@ public:
     void NoteBufferedInput(const_iterator entry);
     // Adds `size` bytes to the player's output, written by Flush or FlushKeptOutput; 0 when they
     // were taken. What is kept and whether the connection failed are noted.
-    int SendLater(const_iterator entry, const std::uint8_t* bytes, std::size_t size);
+    int KeepOutput(const_iterator entry, const std::uint8_t* bytes, std::size_t size);
     // Writes the player's kept output with one write, as far as its socket takes it now.
     void Flush(const_iterator entry);
     // The same for every player that keeps output.

@@ -14,8 +14,6 @@
 struct ServerState {
     // How the server was started; the operator's answers, when it asked for them, are filled in.
     ServerOptions options;
-    // The message the dispatch phase is handling.
-    Frame message;
     // Declared before the registry, so that the players' endpoints go first at teardown.
     NetSocket listener;
     PlayerRegistry registry;

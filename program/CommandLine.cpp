@@ -3,6 +3,7 @@
 #include <CLI/CLI.hpp>
 
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace {
@@ -57,7 +58,39 @@ CommandLineOutcome CommandLine::Read(int argc, const char* const* argv) {
     for (int index = 1; index < argc; ++index) {
         words.emplace_back(argv[index]);
     }
-    return ReadWords(std::move(words));
+    problem.clear();
+    // The words are looked at in order up to a help or version word, which wins over what
+    // follows it but not over what comes before it: those words are read, and their values
+    // checked by the program, first.
+    std::optional<CommandLineOutcome> shown;
+    std::size_t at = 0;
+    for (; at < words.size() && !shown; ++at) {
+        const std::string& word = words[at];
+        if (word == "-h" || word == "--help") {
+            shown = CommandLineOutcome::ShowHelp;
+        } else if (word == "--version") {
+            shown = CommandLineOutcome::ShowVersion;
+        } else if (const CLI::Option* option = NamedOption(word)) {
+            const bool valueAttached = word.find('=') != std::string::npos;
+            // "--fair=" and "--fair=true" give a flag a value, which CLI11 would let pass.
+            if (valueAttached && TakesNoValue(*option)) {
+                return Refuse(CommandLineOutcome::UnknownWord, word);
+            }
+            // The next word is this option's value, whatever it looks like.
+            if (!valueAttached && !TakesNoValue(*option)) {
+                ++at;
+            }
+        }
+    }
+    if (shown) {
+        words.resize(at - 1);
+    }
+    const CommandLineOutcome outcome = ReadWords(std::move(words));
+    if (shown &&
+        (outcome == CommandLineOutcome::Read || outcome == CommandLineOutcome::MissingPositional)) {
+        return *shown;
+    }
+    return outcome;
 }
 
 std::string CommandLine::Help() const {
@@ -70,7 +103,6 @@ std::string CommandLine::Help() const {
 CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
     SplitEmptyValues(words);
     std::vector<std::string> pending(words.rbegin(), words.rend());
-    problem.clear();
     bool missingPositional = false;
     bool wordRefused = false;
     // CLI11 keeps the order of earlier reads; this read's words come after them.
@@ -126,6 +158,14 @@ CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
 
 // "--name=" gives an option an empty value wherever it stands; CLI11 would take the next word
 // as the value instead, so such a word is given as the name and an empty word.
+const CLI::Option* CommandLine::NamedOption(const std::string& word) const {
+    if (!word.starts_with("--")) {
+        return nullptr;
+    }
+    const CLI::Option* option = app->get_option_no_throw(word.substr(0, word.find('=')));
+    return option != nullptr && !option->get_positional() ? option : nullptr;
+}
+
 void CommandLine::SplitEmptyValues(std::vector<std::string>& words) const {
     for (std::size_t at = 0; at < words.size(); ++at) {
         const std::string& word = words[at];

@@ -5,7 +5,9 @@
 #include "program/DecimalNumber.h"
 #include "protocol/Frame.h"
 
+#include <algorithm>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -144,17 +146,35 @@ bool TakeOption(const GivenWord& word, ServerOptions& options) {
     return ParseCount(value, 1, MAX_PLAYERS, options.maxPerAddress);
 }
 
+// Takes the options in their order; false, with the problem, at the first value an option does
+// not take.
+bool TakeOptions(const std::vector<GivenWord>& given, ServerOptions& options,
+                 std::string& problem) {
+    for (const GivenWord& word : given) {
+        if (!TakeOption(word, options)) {
+            problem = "invalid value '" + word.value + "' for " + word.name;
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOptions& options,
                                  std::string& problem) {
     CommandLine line("vor-server", SERVER_HELP_FOOTER);
     DeclareServerOptions(line);
-    switch (line.Read(argc, argv)) {
+    const CommandLineOutcome outcome = line.Read(argc, argv);
+    switch (outcome) {
         case CommandLineOutcome::ShowHelp:
-            return OptionsResult::ShowHelp;
         case CommandLineOutcome::ShowVersion:
-            return OptionsResult::ShowVersion;
+            // A bad value before the help word is refused as it would be without it.
+            if (!TakeOptions(line.Given(), options, problem)) {
+                return OptionsResult::Invalid;
+            }
+            return outcome == CommandLineOutcome::ShowHelp ? OptionsResult::ShowHelp
+                                                           : OptionsResult::ShowVersion;
         case CommandLineOutcome::NeedsValue:
             problem = line.Problem() + " needs a value";
             return OptionsResult::Invalid;
@@ -165,14 +185,12 @@ OptionsResult ParseServerOptions(int argc, const char* const* argv, ServerOption
         case CommandLineOutcome::Read:
             break;
     }
-    bool displayGiven = false;
-    for (const GivenWord& word : line.Given()) {
-        displayGiven = displayGiven || word.name == "--display";
-        if (!TakeOption(word, options)) {
-            problem = "invalid value '" + word.value + "' for " + word.name;
-            return OptionsResult::Invalid;
-        }
+    if (!TakeOptions(line.Given(), options, problem)) {
+        return OptionsResult::Invalid;
     }
+    const bool displayGiven =
+        std::any_of(line.Given().begin(), line.Given().end(),
+                    [](const GivenWord& word) { return word.name == "--display"; });
     if (displayGiven && options.askOperator) {
         problem = "--display needs --port (without --port the server asks)";
         return OptionsResult::Invalid;

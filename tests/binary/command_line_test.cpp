@@ -244,6 +244,12 @@ INSTANTIATE_TEST_SUITE_P(
         BadArguments{
             "PerAddressEmpty", {"--max-per-address="}, "invalid value '' for --max-per-address"},
         BadArguments{"DisplayWithoutPort", {"--display"}, "--display needs --port"},
+        BadArguments{
+            "FairGivenTrue", {"--port", "0", "--fair=true"}, "unknown option '--fair=true'"},
+        BadArguments{
+            "DisplayGivenEmpty", {"--port", "0", "--display="}, "unknown option '--display='"},
+        BadArguments{
+            "HelpAfterABadValue", {"--port=abc", "--help"}, "invalid value 'abc' for --port"},
         BadArguments{"PassIntervalTooLong",
                      {"--pass-interval", "1001"},
                      "invalid value '1001' for --pass-interval"},

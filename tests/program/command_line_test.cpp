@@ -56,6 +56,14 @@ TEST_F(ReadCommandLine, NamesTheWordItCannotTake) {
     EXPECT_EQ(line.Problem(), "--fair=yes");
 }
 
+TEST_F(ReadCommandLine, AFlagWithAnEmptyOrTrueValueIsRefusedToo) {
+    // "--fair=" and "--fair=true" give a flag a value as much as "--fair=yes" does.
+    for (const char* word : {"--fair=", "--fair=true"}) {
+        EXPECT_EQ(Read({"--port", "1", word}), CommandLineOutcome::UnknownWord) << word;
+        EXPECT_EQ(line.Problem(), word);
+    }
+}
+
 TEST_F(ReadCommandLine, AnOptionAtTheEndWithoutItsValue) {
     EXPECT_EQ(Read({"--fair", "--port"}), CommandLineOutcome::NeedsValue);
     EXPECT_EQ(line.Problem(), "--port");

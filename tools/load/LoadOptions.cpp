@@ -232,6 +232,25 @@ bool TakeOption(const GivenWord& word, LoadOptions& options) {
     return SplitWords(value, options.serverArguments);
 }
 
+// Takes the port and the options in their order; false, with the error, at the first value that
+// is not taken.
+bool TakeWords(const std::vector<GivenWord>& given, LoadOptions& options, std::string& error) {
+    for (const GivenWord& word : given) {
+        if (word.name == "PORT") {
+            std::uint64_t port = 0;
+            if (!ParseDecimal(word.value, 65535, port)) {
+                error = "unexpected argument '" + word.value + "'";
+                return false;
+            }
+            options.port = static_cast<std::uint16_t>(port);
+        } else if (!TakeOption(word, options)) {
+            error = "the value '" + word.value + "' of " + word.name + " is out of range";
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string LoadUsage() {
@@ -249,11 +268,16 @@ LoadRequest ParseLoadOptions(int argc, const char* const* argv, LoadOptions& opt
     }
     CommandLine line("vor-load", HELP_FOOTER);
     DeclareLoadOptions(line);
-    switch (line.Read(ownWords, argv)) {
+    const CommandLineOutcome outcome = line.Read(ownWords, argv);
+    switch (outcome) {
         case CommandLineOutcome::ShowHelp:
-            return LoadRequest::ShowHelp;
         case CommandLineOutcome::ShowVersion:
-            return LoadRequest::ShowVersion;
+            // A bad value before the help word is refused as it would be without it.
+            if (!TakeWords(line.Given(), options, error)) {
+                return LoadRequest::Refused;
+            }
+            return outcome == CommandLineOutcome::ShowHelp ? LoadRequest::ShowHelp
+                                                           : LoadRequest::ShowVersion;
         case CommandLineOutcome::MissingPositional:
             error = "the server's port is missing";
             return LoadRequest::Refused;
@@ -268,18 +292,8 @@ LoadRequest ParseLoadOptions(int argc, const char* const* argv, LoadOptions& opt
         case CommandLineOutcome::Read:
             break;
     }
-    for (const GivenWord& word : line.Given()) {
-        if (word.name == "PORT") {
-            std::uint64_t port = 0;
-            if (!ParseDecimal(word.value, 65535, port)) {
-                error = "unexpected argument '" + word.value + "'";
-                return LoadRequest::Refused;
-            }
-            options.port = static_cast<std::uint16_t>(port);
-        } else if (!TakeOption(word, options)) {
-            error = "the value '" + word.value + "' of " + word.name + " is out of range";
-            return LoadRequest::Refused;
-        }
+    if (!TakeWords(line.Given(), options, error)) {
+        return LoadRequest::Refused;
     }
     if (ownWords < argc) {
         options.serverArguments.insert(options.serverArguments.end(), argv + ownWords + 1,

@@ -6,7 +6,8 @@
 
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 
 // One option or positional word as the command line gave it, in the order given.
 struct GivenWord {
@@ -19,7 +20,8 @@ struct GivenWord {
 enum class CommandLineOutcome {
     // Every word was read: Given() holds them.
     Read,
-    // --help or --version came before anything that went wrong.
+    // --help or --version came, and the words before it were read: Given() holds them, for the
+    // program to check their values before it shows the help or the version.
     ShowHelp,
     ShowVersion,
     // Problem() is the first word that names no option, gives a flag a value ("--fair=1") or
@@ -58,6 +60,8 @@ public:
 private:
     CommandLineOutcome ReadWords(std::vector<std::string> words);
     void SplitEmptyValues(std::vector<std::string>& words) const;
+    // The option a "--name" or "--name=value" word names, or null.
+    const CLI::Option* NamedOption(const std::string& word) const;
     void CollectGiven(std::size_t earlier);
     CommandLineOutcome Refuse(CommandLineOutcome outcome, std::string word);
 

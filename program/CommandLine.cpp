@@ -71,13 +71,19 @@ CommandLineOutcome CommandLine::Read(int argc, const char* const* argv) {
         } else if (word == "--version") {
             shown = CommandLineOutcome::ShowVersion;
         } else if (const CLI::Option* option = NamedOption(word)) {
-            const bool valueAttached = word.find('=') != std::string::npos;
+            const std::size_t equals = word.find('=');
             // "--fair=" and "--fair=true" give a flag a value, which CLI11 would let pass.
-            if (valueAttached && TakesNoValue(*option)) {
+            if (equals != std::string::npos && TakesNoValue(*option)) {
                 return Refuse(CommandLineOutcome::UnknownWord, word);
             }
-            // The next word is this option's value, whatever it looks like.
-            if (!valueAttached && !TakesNoValue(*option)) {
+            if (equals == std::string::npos && !TakesNoValue(*option)) {
+                // The next word is this option's value, whatever it looks like.
+                ++at;
+            } else if (equals != std::string::npos && equals + 1 == word.size()) {
+                // "--name=" gives an empty value wherever it stands; CLI11 would take the next
+                // word as the value instead, so the name and an empty word are given.
+                words[at].pop_back();
+                words.insert(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, std::string());
                 ++at;
             }
         }
@@ -101,7 +107,6 @@ std::string CommandLine::Help() const {
 // turns it into an outcome. CLI11 takes the words from the back of `pending`, so what is left
 // there tells which word it was reading.
 CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
-    SplitEmptyValues(words);
     std::vector<std::string> pending(words.rbegin(), words.rend());
     bool missingPositional = false;
     bool wordRefused = false;
@@ -135,11 +140,6 @@ CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
         if (option == nullptr || TakesNoValue(*option)) {
             return Refuse(CommandLineOutcome::UnknownWord, word);
         }
-        // "--name=" ends the line: its value is given, and empty.
-        if (equals != std::string::npos) {
-            given.push_back(GivenWord{option->get_name(), ""});
-            return CommandLineOutcome::Read;
-        }
         return Refuse(CommandLineOutcome::NeedsValue, option->get_name());
     }
     const std::vector<std::string> extras = app->remaining();
@@ -156,30 +156,12 @@ CommandLineOutcome CommandLine::ReadWords(std::vector<std::string> words) {
     return CommandLineOutcome::Read;
 }
 
-// "--name=" gives an option an empty value wherever it stands; CLI11 would take the next word
-// as the value instead, so such a word is given as the name and an empty word.
 const CLI::Option* CommandLine::NamedOption(const std::string& word) const {
     if (!word.starts_with("--")) {
         return nullptr;
     }
     const CLI::Option* option = app->get_option_no_throw(word.substr(0, word.find('=')));
     return option != nullptr && !option->get_positional() ? option : nullptr;
-}
-
-void CommandLine::SplitEmptyValues(std::vector<std::string>& words) const {
-    for (std::size_t at = 0; at < words.size(); ++at) {
-        const std::string& word = words[at];
-        if (word.size() < 4 || word.compare(0, 2, "--") != 0 || word.back() != '=') {
-            continue;
-        }
-        const std::string name = word.substr(0, word.size() - 1);
-        const CLI::Option* option = app->get_option_no_throw(name);
-        if (option != nullptr && !TakesNoValue(*option)) {
-            words[at] = name;
-            words.insert(words.begin() + static_cast<std::ptrdiff_t>(at) + 1, std::string());
-            ++at;
-        }
-    }
 }
 
 // The options and positionals in the order of the command line, each with its value.

@@ -59,7 +59,6 @@ public:
 
 private:
     CommandLineOutcome ReadWords(std::vector<std::string> words);
-    void SplitEmptyValues(std::vector<std::string>& words) const;
     // The option a "--name" or "--name=value" word names, or null.
     const CLI::Option* NamedOption(const std::string& word) const;
     void CollectGiven(std::size_t earlier);

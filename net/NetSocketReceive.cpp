@@ -53,7 +53,7 @@ int NetSocket::ReceiveStream(bool wait) {
     return 0;
 }
 
-int NetSocket::ReceiveInOneCall() {
+int NetSocket::ReceiveInPlace() {
     if (!IsOpen() || (flags & (NS_SERVER | NS_UDP | NS_THREADED))) {
         return Receive(false);
     }
@@ -61,24 +61,33 @@ int NetSocket::ReceiveInOneCall() {
     if (room == 0) {
         return 0;
     }
-    // The buffer's spare room first; the stack area takes only the rest, so that the buffer
-    // grows only by what arrived and an idle endpoint holds no room for a read.
-    const std::size_t direct = std::min(room, buffer.SpareRoomSize());
-    std::uint8_t area[RECEIVE_AREA];
+    // Straight into the buffer's spare room, made at least IN_PLACE_ROOM long so that what a
+    // peer sends between two reads usually fits. A plain receive costs less than one into two
+    // areas, so the stack area is used only by a second receive, when the first filled the room.
+    const std::size_t direct = std::min(room, std::max(buffer.SpareRoomSize(), IN_PLACE_ROOM));
     const IoResult result =
-        ReceiveStreamInTwo(sock, buffer.SpareRoom(), direct, area, room - direct);
-    if (result.error == IoError::WouldBlock) {
+        sockets::ReceiveStream(sock, buffer.PrepareAppend(direct), direct, false);
+    if (result.error != IoError::None) {
+        return result.error == IoError::WouldBlock ? 0 : 1;
+    }
+    buffer.Commit(result.bytes);
+    if (result.bytes == 0) {
+        peerClosed = true;
         return 0;
     }
+    return result.bytes < direct || direct == room ? 0 : ReceiveIntoArea(room - direct);
+}
+
+int NetSocket::ReceiveIntoArea(std::size_t most) {
+    std::uint8_t area[RECEIVE_AREA];
+    const IoResult result = sockets::ReceiveStream(sock, area, most, false);
     if (result.error != IoError::None) {
-        return 1;
+        return result.error == IoError::WouldBlock ? 0 : 1;
     }
     if (result.bytes == 0) {
         peerClosed = true;
     }
-    const std::size_t inPlace = std::min(result.bytes, direct);
-    buffer.Commit(inPlace);
-    buffer.Append(area, result.bytes - inPlace);
+    buffer.Append(area, result.bytes);
     return 0;
 }
 

@@ -85,10 +85,6 @@ IoResult SendDatagram(SocketHandle sock, const void* data, std::size_t length,
 // Without `wait`, a socket with nothing pending reports WouldBlock. A closed connection reads
 // as 0 bytes.
 IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool wait);
-// One receive without waiting into two areas, the first filled before the second; either may be
-// empty. Results as ReceiveStream's.
-IoResult ReceiveStreamInTwo(SocketHandle sock, void* first, std::size_t firstCapacity, void* second,
-                            std::size_t secondCapacity);
 // One datagram; one longer than `capacity` is consumed and reported as TooLarge.
 IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, SocketAddress& from,
                          bool wait);

@@ -30,7 +30,7 @@ bool DropInput(NetSocket& endpoint, std::size_t most) {
         if (dropped >= most) {
             return false;
         }
-        if (endpoint.ReceiveInOneCall() != 0) {
+        if (endpoint.ReceiveInPlace() != 0) {
             return true;
         }
         const std::uint32_t taken = endpoint.BufferedBytes();

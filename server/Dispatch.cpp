@@ -57,7 +57,7 @@ Turn TakeTurn(ServerState& state, PlayerRegistry::const_iterator entry, TurnStar
         return Turn::Next;
     }
     if (start != TurnStart::BufferOnly) {
-        endpoint.ReceiveInOneCall();
+        endpoint.ReceiveInPlace();
     }
     FrameView message;
     if (!PeekWholeFrame(endpoint, message)) {

@@ -33,7 +33,7 @@ std::string Answer(const HttpRequestReader& request, const ServerState& state) {
 // socket with input unread resets the connection, and a reset can cost the scraper the answer.
 void DropUnreadInput(NetSocket& connection) {
     constexpr int MOST_READS = 8;
-    for (int read = 0; read < MOST_READS && connection.ReceiveInOneCall() == 0; ++read) {
+    for (int read = 0; read < MOST_READS && connection.ReceiveInPlace() == 0; ++read) {
         const std::uint32_t buffered = connection.BufferedBytes();
         if (buffered == 0) {
             return;
@@ -83,7 +83,7 @@ bool MetricsEndpoint::ServeScraper(Scraper& scraper, const ServerState& state,
                                    SteadyClock::time_point now) {
     NetSocket& connection = *scraper.connection;
     if (!scraper.answered) {
-        if (connection.ReceiveInOneCall() != 0) {
+        if (connection.ReceiveInPlace() != 0) {
             return false;
         }
         char bytes[HttpRequestReader::HEAD_LIMIT];

@@ -85,7 +85,7 @@ bool RelayHarness::TakeInInput(PlayerId id) {
     if (entry == state.registry.end()) {
         return false;
     }
-    entry->second.endpoint->ReceiveInOneCall();
+    entry->second.endpoint->ReceiveInPlace();
     state.registry.NoteBufferedInput(entry);
     return true;
 }

@@ -10,7 +10,6 @@
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -373,19 +372,6 @@ IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool
     do {
         const KillableWait killable(wait);
         result = recv(Fd(sock), data, capacity, wait ? 0 : MSG_DONTWAIT);
-    } while (result < 0 && errno == EINTR);
-    return Completed(result);
-}
-
-IoResult ReceiveStreamInTwo(SocketHandle sock, void* first, std::size_t firstCapacity, void* second,
-                            std::size_t secondCapacity) {
-    iovec areas[2] = {{first, firstCapacity}, {second, secondCapacity}};
-    msghdr message{};
-    message.msg_iov = areas;
-    message.msg_iovlen = 2;
-    ssize_t result;
-    do {
-        result = recvmsg(Fd(sock), &message, MSG_DONTWAIT);
     } while (result < 0 && errno == EINTR);
     return Completed(result);
 }

@@ -360,22 +360,6 @@ IoResult ReceiveStream(SocketHandle sock, void* data, std::size_t capacity, bool
     return Completed(recv(Native(sock), static_cast<char*>(data), ClampedLength(capacity), 0));
 }
 
-IoResult ReceiveStreamInTwo(SocketHandle sock, void* first, std::size_t firstCapacity, void* second,
-                            std::size_t secondCapacity) {
-    if (!ReadableNow(sock)) {
-        return IoResult{0, IoError::WouldBlock};
-    }
-    WSABUF areas[2] = {
-        {static_cast<ULONG>(ClampedLength(firstCapacity)), static_cast<char*>(first)},
-        {static_cast<ULONG>(ClampedLength(secondCapacity)), static_cast<char*>(second)}};
-    DWORD received = 0;
-    DWORD receiveFlags = 0;
-    if (WSARecv(Native(sock), areas, 2, &received, &receiveFlags, nullptr, nullptr) != 0) {
-        return IoResult{0, ClassifyError(WSAGetLastError())};
-    }
-    return IoResult{static_cast<std::size_t>(received), IoError::None};
-}
-
 IoResult ReceiveDatagram(SocketHandle sock, void* data, std::size_t capacity, SocketAddress& from,
                          bool wait) {
     if (!wait && !ReadableNow(sock)) {

@@ -82,7 +82,7 @@ TEST_F(ReadinessSetTest, ReportsAMemberWithDataUntilItsInputIsTaken) {
     // Nothing was taken, so the next collection reports it again.
     EXPECT_EQ(Ready(), Keys{3});
 
-    ASSERT_EQ(endpoints[talker]->ReceiveInOneCall(), 0);
+    ASSERT_EQ(endpoints[talker]->ReceiveInPlace(), 0);
     EXPECT_EQ(endpoints[talker]->BufferedBytes(), 6u);
     EXPECT_EQ(Ready(), Keys{});
 }

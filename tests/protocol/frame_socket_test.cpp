@@ -94,7 +94,7 @@ TEST(PeekWholeFrame, ShowsAFrameSplitAcrossReadsWholeWhereItLies) {
     // Reads straight into the buffer, as the relay does, until `count` bytes are there.
     const auto receiveUpTo = [&reader](std::size_t count) {
         for (int attempt = 0; attempt < 500 && reader.BufferedBytes() < count; ++attempt) {
-            if (reader.ReceiveInOneCall() == 0 && reader.BufferedBytes() < count) {
+            if (reader.ReceiveInPlace() == 0 && reader.BufferedBytes() < count) {
                 SleepMilliseconds(10);
             }
         }

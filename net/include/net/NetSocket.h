@@ -27,8 +27,10 @@ inline constexpr int NS_IPV6 = 0x40;
 inline constexpr int LISTEN_BACKLOG = 16;
 // The most bytes asked for in one receive call.
 inline constexpr std::size_t RECEIVE_CHUNK = 1024;
-// The most bytes ReceiveInOneCall takes from an endpoint without a receive limit.
+// The most bytes ReceiveInPlace takes from an endpoint without a receive limit.
 inline constexpr std::size_t RECEIVE_AREA = 64u * 1024u;
+// The least spare room ReceiveInPlace reads into: a few whole frames.
+inline constexpr std::size_t IN_PLACE_ROOM = 1024;
 // The pause between two tries of a waiting ReadUntil.
 inline constexpr unsigned READ_RETRY_MS = 50;
 
@@ -115,12 +117,12 @@ public:
     // with `wait` a blocking socket first waits for data. An endpoint with a receiver thread
     // takes nothing here: its thread does.
     int Receive(bool wait);
-    // One receive call without waiting, for a stream endpoint that has no receiver thread: takes
-    // what the socket holds, up to the receive limit (or RECEIVE_AREA without one), without
-    // asking for the count first. The bytes go straight into the buffer's spare room, and only
-    // what does not fit there passes through an area on the stack. Other endpoints take what
-    // Receive(false) takes. 1 on the same failures as Receive.
-    int ReceiveInOneCall();
+    // For a stream endpoint that has no receiver thread: takes what the socket holds, up to the
+    // receive limit (or RECEIVE_AREA without one), without waiting and without asking for the
+    // count first. One receive straight into the buffer's spare room (at least IN_PLACE_ROOM);
+    // only when that fills it does a second receive take the rest through an area on the stack.
+    // Other endpoints take what Receive(false) takes. 1 on the same failures as Receive.
+    int ReceiveInPlace();
     // The buffered bytes in place, valid until the next receive, read or discard. Empty on an
     // endpoint with a receiver thread, whose buffer may move at any moment: it copies with
     // Peek or PeekUpTo instead.
@@ -165,6 +167,8 @@ private:
     int OpenIpv6(std::uint16_t port, const char* host);
     int ReceiveStream(bool wait);
     int ReceiveDatagrams(bool wait);
+    // ReceiveInPlace's second receive: at most `most` bytes through the stack area.
+    int ReceiveIntoArea(std::size_t most);
     // Room for input under the receive limit, at most `largest` bytes.
     std::size_t ReceiveRoom(std::size_t largest) const {
         return flow.ReceiveRoom(buffer.Size(), largest);

@@ -17,12 +17,18 @@ constexpr std::uint64_t FromBit(std::uint64_t word, std::size_t index) {
 
 void PlayerIdSet::Insert(PlayerId id) {
     const std::size_t word = id / WORD_BITS;
+    if ((words[word] & Bit(id)) == 0) {
+        ++members;
+    }
     words[word] |= Bit(id);
     summary[word / WORD_BITS] |= Bit(word);
 }
 
 void PlayerIdSet::Erase(PlayerId id) {
     const std::size_t word = id / WORD_BITS;
+    if ((words[word] & Bit(id)) != 0) {
+        --members;
+    }
     words[word] &= ~Bit(id);
     if (words[word] == 0) {
         summary[word / WORD_BITS] &= ~Bit(word);
@@ -33,17 +39,8 @@ bool PlayerIdSet::Contains(PlayerId id) const {
     return (words[id / WORD_BITS] & Bit(id)) != 0;
 }
 
-bool PlayerIdSet::Empty() const {
-    for (const std::uint64_t marks : summary) {
-        if (marks != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 std::optional<PlayerId> PlayerIdSet::NextFrom(std::uint32_t id) const {
-    if (id > LAST_PLAYER_ID) {
+    if (members == 0 || id > LAST_PLAYER_ID) {
         return std::nullopt;
     }
     std::size_t word = id / WORD_BITS;

@@ -5,7 +5,7 @@
 #include <utility>
 
 bool PlayerRegistry::Add(PlayerId id, std::unique_ptr<NetSocket> endpoint, std::string address) {
-    if (!endpoint || entries.count(id) != 0) {
+    if (!endpoint || find(id) != end()) {
         return false;
     }
     activity.Watch(id, *endpoint);
@@ -13,7 +13,11 @@ bool PlayerRegistry::Add(PlayerId id, std::unique_ptr<NetSocket> endpoint, std::
     record.endpoint = std::move(endpoint);
     record.address = std::move(address);
     record.admittedAt = SteadyClock::now();
-    entries.emplace(id, std::move(record));
+    const auto entry = entries.emplace(id, std::move(record)).first;
+    if (byId.size() <= id) {
+        byId.resize(std::size_t{id} + 1, entries.end());
+    }
+    byId[id] = entry;
     return true;
 }
 
@@ -21,6 +25,7 @@ PlayerRegistry::const_iterator PlayerRegistry::Remove(const_iterator entry) {
     // The endpoint leaves the readiness set while its socket is still open.
     activity.Forget(entry->first, *entry->second.endpoint);
     entry->second.endpoint->Close();
+    byId[entry->first] = entries.end();
     return entries.erase(entry);
 }
 
@@ -28,6 +33,7 @@ void PlayerRegistry::clear() {
     for (auto entry = entries.cbegin(); entry != entries.cend();) {
         entry = Remove(entry);
     }
+    byId.clear();
 }
 
 std::size_t PlayerRegistry::PlayersFrom(const std::string& address) const {
@@ -59,8 +65,8 @@ void PlayerRegistry::Flush(const_iterator entry) {
 
 void PlayerRegistry::FlushKeptOutput() {
     for (auto id = activity.NextWithKeptOutput(0); id; id = activity.NextWithKeptOutput(*id + 1u)) {
-        const auto entry = entries.find(*id);
-        if (entry != entries.end()) {
+        const auto entry = find(*id);
+        if (entry != end()) {
             Flush(entry);
         }
     }

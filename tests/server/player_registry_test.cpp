@@ -46,6 +46,34 @@ TEST(PlayerRegistry, EachRecordHoldsItsOwnPlayersAddressAndCountsAndARemovedOneI
     EXPECT_EQ(registry.PlayersFrom("10.0.0.1"), 0u);
 }
 
+TEST(PlayerRegistry, FindGivesEachPlayersEntryByIdAndNoneForAnIdNotInUse) {
+    PlayerRegistry registry;
+    for (PlayerId id = 2; id <= 9; ++id) {
+        ASSERT_TRUE(
+            registry.Add(id, std::make_unique<NetSocket>(), "10.0.0." + std::to_string(id)));
+    }
+    registry.Remove(registry.find(5));
+    registry.Remove(registry.find(9));
+    for (const PlayerId id :
+         {PlayerId{0}, PlayerId{1}, PlayerId{5}, PlayerId{9}, PlayerId{10}, PlayerId{65535}}) {
+        EXPECT_EQ(registry.find(id), registry.end()) << "id " << id;
+        EXPECT_EQ(registry.count(id), 0u) << "id " << id;
+    }
+    for (const PlayerId id : {PlayerId{2}, PlayerId{4}, PlayerId{6}, PlayerId{8}}) {
+        ASSERT_NE(registry.find(id), registry.end()) << "id " << id;
+        EXPECT_EQ(registry.find(id)->second.address, "10.0.0." + std::to_string(id));
+    }
+    // An id given again is found with its new record, and none is found after clear.
+    ASSERT_TRUE(registry.Add(9, std::make_unique<NetSocket>(), "10.0.0.90"));
+    ASSERT_NE(registry.find(9), registry.end());
+    EXPECT_EQ(registry.find(9)->second.address, "10.0.0.90");
+    registry.clear();
+    EXPECT_EQ(registry.find(2), registry.end());
+    EXPECT_EQ(registry.find(9), registry.end());
+    ASSERT_TRUE(registry.Add(2, std::make_unique<NetSocket>(), "10.0.0.20"));
+    EXPECT_EQ(registry.find(2)->second.address, "10.0.0.20");
+}
+
 // Players 2 and 3 over loopback.
 class RegistryActivity : public JoinedPlayers<3> {
 protected:

@@ -135,6 +135,17 @@ TEST(PlayerIdSet, WalksItsMembersInAscendingOrderAcrossWordsAndSummaries) {
     }
     EXPECT_TRUE(set.Empty());
     EXPECT_EQ(set.NextFrom(0), std::nullopt);
+
+    // Inserting a member again or erasing a non-member changes nothing.
+    set.Insert(7);
+    set.Insert(7);
+    set.Erase(8);
+    set.Erase(8);
+    EXPECT_FALSE(set.Empty());
+    EXPECT_EQ(set.NextFrom(0), PlayerId{7});
+    set.Erase(7);
+    EXPECT_TRUE(set.Empty());
+    EXPECT_EQ(set.NextFrom(0), std::nullopt);
 }
 
 }  // namespace

@@ -8,13 +8,13 @@
 
 // A set of player ids as one bit per id, walked in ascending order. A second level of bits marks
 // the words that hold members, so that finding the next member costs a few word tests however
-// sparse the set is.
+// sparse the set is, and an empty set answers at once.
 class PlayerIdSet {
 public:
     void Insert(PlayerId id);
     void Erase(PlayerId id);
     bool Contains(PlayerId id) const;
-    bool Empty() const;
+    bool Empty() const { return members == 0; }
     // The smallest member that is `id` or above, or none.
     std::optional<PlayerId> NextFrom(std::uint32_t id) const;
 
@@ -25,4 +25,5 @@ private:
 
     std::array<std::uint64_t, WORDS> words{};
     std::array<std::uint64_t, SUMMARY_WORDS> summary{};
+    std::size_t members = 0;
 };

@@ -30,12 +30,18 @@ struct PlayerRecord {
 // whole message buffered, output kept, a failed send) change only through the verbs below. The
 // output verbs note the activity together with what they do to the endpoint; a caller that reads
 // from an endpoint tells the registry with NoteBufferedInput. Every entry's endpoint is watched
-// for the passes from Add to Remove.
+// for the passes from Add to Remove. An entry is found by its id with one index, not a walk of
+// the tree: the passes look players up once per message.
 class PlayerRegistry {
     using Entries = std::map<PlayerId, PlayerRecord>;
 
 public:
     using const_iterator = Entries::const_iterator;
+
+    PlayerRegistry() = default;
+    // Neither copied nor moved: the index holds iterators into this registry's own entries.
+    PlayerRegistry(const PlayerRegistry&) = delete;
+    PlayerRegistry& operator=(const PlayerRegistry&) = delete;
 
     // Adds `endpoint`, connected from `address`, as player `id`, admitted now, and watches it;
     // false, adding nothing, when the endpoint is null or the id is taken.
@@ -70,9 +76,9 @@ public:
 
     const_iterator begin() const { return entries.begin(); }
     const_iterator end() const { return entries.end(); }
-    const_iterator find(PlayerId id) const { return entries.find(id); }
+    const_iterator find(PlayerId id) const { return id < byId.size() ? byId[id] : entries.end(); }
     const_iterator lower_bound(PlayerId id) const { return entries.lower_bound(id); }
-    std::size_t count(PlayerId id) const { return entries.count(id); }
+    std::size_t count(PlayerId id) const { return find(id) != end() ? 1 : 0; }
     std::size_t size() const { return entries.size(); }
     bool empty() const { return entries.empty(); }
 
@@ -81,5 +87,9 @@ private:
     Entries::iterator Changeable(const_iterator entry) { return entries.erase(entry, entry); }
 
     Entries entries;
+    // Slot `id` holds player id's entry, or end() when there is none. The table is as long as the
+    // highest id added since the last clear, which stays near the player count, since ids are
+    // given from the lowest free one.
+    std::vector<const_iterator> byId;
     PlayerActivity activity;
 };

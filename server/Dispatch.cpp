@@ -103,6 +103,19 @@ struct Walk {
     std::uint32_t lastSender = NO_PLAYER;
 };
 
+// Starts loading what the next reported players' turns use while this turn's receive runs: the
+// record of the one after next, and the endpoint of the next, whose record the turn before
+// started loading. The turns then seldom wait for memory.
+void FetchAhead(const PlayerRegistry& registry, std::vector<ReportedPlayer>::const_iterator next,
+                std::vector<ReportedPlayer>::const_iterator end) {
+    if (end - next > 2) {
+        registry.FetchRecordAhead(next[2].id);
+    }
+    if (end - next > 1) {
+        registry.FetchEndpointAhead(next[1].id);
+    }
+}
+
 // Gives a turn, in ascending id order from `from` to `to`, to each player whose socket reported
 // something, that has a whole message buffered, or a send to which has failed, also during this
 // walk. Returns the id whose message ended the walk, or NO_PLAYER.
@@ -128,6 +141,9 @@ std::uint32_t WalkTurns(ServerState& state, const std::vector<ReportedPlayer>& r
             continue;
         }
         const bool wasReported = nextReported != reported.end() && nextReported->id == id;
+        if (wasReported) {
+            FetchAhead(state.registry, nextReported, reported.end());
+        }
         const TurnStart start =
             StartOfTurn(wasReported ? &*nextReported : nullptr, activity.SendFailed(entry->first));
         const Turn turn = TakeTurn(state, entry, start);

@@ -79,3 +79,18 @@ void PlayerRegistry::CountMessageIn(const_iterator entry) {
 void PlayerRegistry::CountMessageOut(const_iterator entry) {
     ++Changeable(entry)->second.messagesOut;
 }
+
+void PlayerRegistry::FetchRecordAhead(PlayerId id) const {
+    const auto entry = find(id);
+    if (entry != end()) {
+        __builtin_prefetch(&entry->second.endpoint);
+        __builtin_prefetch(&entry->second.messagesOut);
+    }
+}
+
+void PlayerRegistry::FetchEndpointAhead(PlayerId id) const {
+    const auto entry = find(id);
+    if (entry != end()) {
+        entry->second.endpoint->FetchAhead();
+    }
+}

@@ -77,6 +77,14 @@ public:
     // True once a send found the kept output full and shut the connection down.
     bool FellBehind() const { return flow.FellBehind(); }
     int Flags() const { return flags; }
+    // Starts loading into the processor's cache what a receive and a relayed write use, and
+    // returns without waiting for it; a caller that knows it will use this endpoint soon hides
+    // the wait behind other work.
+    void FetchAhead() const {
+        __builtin_prefetch(&flags);
+        __builtin_prefetch(&flow);
+        __builtin_prefetch(&peerClosed);
+    }
     // The local port the endpoint is bound to, or 0.
     std::uint16_t LocalPort() const;
 
@@ -188,9 +196,13 @@ private:
     void StartReceiver();
     void StopReceiver();
 
+    // What a receive and a relayed write use come first, so that they share few cache lines.
     int flags = 0;
     sockets::SocketHandle sock = sockets::INVALID_SOCKET_HANDLE;
     ByteBuffer buffer;
+    StreamFlow flow;
+    std::atomic<bool> peerClosed{false};
+
     // The sender of the latest datagram. Open and Close leave it as it is.
     char senderAddress[ADDRESS_TEXT_CAPACITY] = {};
     // The peer an accepted stream was accepted from, until the endpoint is opened again.
@@ -199,9 +211,6 @@ private:
     Mutex bufferLock;
     std::uint32_t membershipGroup = 0;
     std::uint32_t membershipInterface = 0;
-
-    StreamFlow flow;
     std::string openFailure;
-    std::atomic<bool> peerClosed{false};
     sockets::WakeChannel receiverWake;
 };

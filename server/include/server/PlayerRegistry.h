@@ -67,6 +67,12 @@ public:
     void CountMessageIn(const_iterator entry);
     void CountMessageOut(const_iterator entry);
 
+    // Start loading into the processor's cache what a turn of player `id` uses, without waiting
+    // for it: its record, and its endpoint, whose address is in the record (so the record is
+    // best fetched a step earlier). Nothing for an id that is not a player.
+    void FetchRecordAhead(PlayerId id) const;
+    void FetchEndpointAhead(PlayerId id) const;
+
     // What the passes know about the players from one pass to the next.
     const PlayerActivity& Activity() const { return activity; }
     // See PlayerActivity: the players whose socket reports something now.

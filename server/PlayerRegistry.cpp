@@ -8,16 +8,16 @@ bool PlayerRegistry::Add(PlayerId id, std::unique_ptr<NetSocket> endpoint, std::
     if (!endpoint || find(id) != end()) {
         return false;
     }
+    // The index has its slot before the entry exists, so that every entry always has one.
+    if (byId.size() <= id) {
+        byId.resize(std::size_t{id} + 1, entries.end());
+    }
     activity.Watch(id, *endpoint);
     PlayerRecord record;
     record.endpoint = std::move(endpoint);
     record.address = std::move(address);
     record.admittedAt = SteadyClock::now();
-    const auto entry = entries.emplace(id, std::move(record)).first;
-    if (byId.size() <= id) {
-        byId.resize(std::size_t{id} + 1, entries.end());
-    }
-    byId[id] = entry;
+    byId[id] = entries.emplace(id, std::move(record)).first;
     return true;
 }
 
